@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Conversions at the edges where the program's code page 1251 text meets
+// Unicode: the widgets and the locale items of the C library.
+namespace od {
+
+// UTF-8 to code page 1251; characters the code page lacks become '?'.
+std::string Utf8ToCp1251(std::string_view utf8);
+// Code page 1251 to UTF-8. Every byte has a meaning except 0x98, which
+// becomes U+FFFD.
+std::string Cp1251ToUtf8(std::string_view cp1251);
+
+// Russian literals are written in the sources as UTF-8; this turns one into
+// the program's text once.
+inline std::string Cp(std::string_view utf8) { return Utf8ToCp1251(utf8); }
+
+} // namespace od
