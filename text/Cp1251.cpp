@@ -1,5 +1,7 @@
 #include "text/Cp1251.h"
 
+#include "base/Ascii.h"
+
 #include <cerrno>
 #include <iconv.h>
 #include <stdexcept>
@@ -69,6 +71,12 @@ private:
 std::string Utf8ToCp1251(std::string_view utf8) {
   Converter converter("CP1251", "UTF-8");
   return converter.Run(utf8, "?", 0);
+}
+
+std::string ToCp1251(std::string_view text, const char* charset) {
+  if (EqualsIgnoreCaseAscii(charset, "UTF-8") || EqualsIgnoreCaseAscii(charset, "UTF8")) return Utf8ToCp1251(text);
+  Converter converter("CP1251", charset);
+  return converter.Run(text, "?", 1);
 }
 
 std::string Cp1251ToUtf8(std::string_view cp1251) {

@@ -13,6 +13,11 @@ std::string Utf8ToCp1251(std::string_view utf8);
 // becomes U+FFFD.
 std::string Cp1251ToUtf8(std::string_view cp1251);
 
+// Text in the named character set (an iconv name, such as a locale's
+// codeset) to code page 1251; characters the code page lacks, and bytes that
+// are malformed in the source set, become '?'.
+std::string ToCp1251(std::string_view text, const char* charset);
+
 // Russian literals are written in the sources as UTF-8; this turns one into
 // the program's text once.
 inline std::string Cp(std::string_view utf8) { return Utf8ToCp1251(utf8); }

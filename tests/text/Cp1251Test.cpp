@@ -26,9 +26,13 @@ INSTANTIATE_TEST_SUITE_P(Texts, Cp1251RoundTripTest,
                                            ConversionCase{"Открытие БД", "\xCE\xF2\xEA\xF0\xFB\xF2\xE8\xE5 \xC1\xC4"}));
 
 TEST(Cp1251Test, CharactersOutsideTheCodePageBecomeQuestionMarks) {
-  EXPECT_EQ(Utf8ToCp1251("a\xE4\xB8\xAD" "b"), "a?b");      // a CJK character
-  EXPECT_EQ(Utf8ToCp1251("a\xFF" "b"), "a?b");              // malformed UTF-8
-  EXPECT_EQ(Cp1251ToUtf8("\x98"), "\xEF\xBF\xBD");          // the one unassigned byte
+  EXPECT_EQ(Utf8ToCp1251("a\xE4\xB8\xAD"
+                         "b"),
+            "a?b"); // a CJK character
+  EXPECT_EQ(Utf8ToCp1251("a\xFF"
+                         "b"),
+            "a?b");                                // malformed UTF-8
+  EXPECT_EQ(Cp1251ToUtf8("\x98"), "\xEF\xBF\xBD"); // the one unassigned byte
   EXPECT_EQ(Utf8ToCp1251(std::string(100000, 'x')).size(), 100000u);
 }
 

@@ -33,23 +33,24 @@ TEST_P(LoadFromStreamTest, SplitsTheBodyIntoLines) {
 
 using namespace std::string_literals;
 
-INSTANTIATE_TEST_SUITE_P(
-    Bodies, LoadFromStreamTest,
-    ::testing::Values(LinesCase{"empty", "", {}}, LinesCase{"crlf_alone", "\r\n", {""}},
-                      LinesCase{"no_final_break", "A\r\nB", {"A", "B"}},
-                      LinesCase{"lf_cr_is_two_breaks", "A\n\rB", {"A", "", "B"}},
-                      LinesCase{"cr_cr_lf", "A\r\r\nB", {"A", "", "B"}},
-                      LinesCase{"nul_ends_text", "A\0B\r\nC"s, {"A"}},
-                      LinesCase{"leading_nul", "\0A"s, {}}, LinesCase{"break_at_end", "A\r\n", {"A"}},
-                      LinesCase{"lone_cr_and_lf", "A\rB\nC", {"A", "B", "C"}},
-                      LinesCase{"blanks_kept", "  A  \r\n\tB", {"  A  ", "\tB"}},
-                      LinesCase{"bom_stays", "\xEF\xBB\xBF"
-                                             "A",
-                                {"\xEF\xBB\xBF"
-                                 "A"}},
-                      LinesCase{"high_bytes_verbatim", "\xC4\xE0\xF2\xFB\n", {"\xC4\xE0\xF2\xFB"}},
-                      LinesCase{"two_empty_lines", "\n\n", {"", ""}}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Bodies, LoadFromStreamTest,
+                         ::testing::Values(LinesCase{"empty", "", {}}, LinesCase{"crlf_alone", "\r\n", {""}},
+                                           LinesCase{"no_final_break", "A\r\nB", {"A", "B"}},
+                                           LinesCase{"lf_cr_is_two_breaks", "A\n\rB", {"A", "", "B"}},
+                                           LinesCase{"cr_cr_lf", "A\r\r\nB", {"A", "", "B"}},
+                                           LinesCase{"nul_ends_text", "A\0B\r\nC"s, {"A"}},
+                                           LinesCase{"leading_nul", "\0A"s, {}},
+                                           LinesCase{"break_at_end", "A\r\n", {"A"}},
+                                           LinesCase{"lone_cr_and_lf", "A\rB\nC", {"A", "B", "C"}},
+                                           LinesCase{"blanks_kept", "  A  \r\n\tB", {"  A  ", "\tB"}},
+                                           LinesCase{"bom_stays",
+                                                     "\xEF\xBB\xBF"
+                                                     "A",
+                                                     {"\xEF\xBB\xBF"
+                                                      "A"}},
+                                           LinesCase{"high_bytes_verbatim", "\xC4\xE0\xF2\xFB\n", {"\xC4\xE0\xF2\xFB"}},
+                                           LinesCase{"two_empty_lines", "\n\n", {"", ""}}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 TEST(StringListTest, LoadsFromTheStreamPositionOn) {
   TMemoryStream stream;
