@@ -1,0 +1,31 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace od {
+
+// The text the exception display shows for a message: a "." is appended when
+// the last byte, taken as unsigned, is above "." (a letter, a digit or any
+// byte above 127), so "...", "!" and ")" endings stay as they are.
+std::string ExceptionDisplayText(const std::string& message);
+
+// The error box of the exception display: the program title as caption, the
+// error icon and one OK button. Returns when it is dismissed.
+void ShowExceptionBox(const std::string& text);
+
+// The modal message window: the program title as caption, no icon, one "OK"
+// button that is default and cancel button at once. Returns when it is
+// dismissed, or by itself once the program has been asked to end.
+void ShowMessage(const std::string& text);
+
+// "Exception %s in module %s at %p." plus the message for a failure during
+// start-up, before the event loop runs.
+std::string StartupErrorText(const std::string& className, const std::string& module, const void* address,
+                             const std::string& message);
+// The class name of an exception as the start-up failure box names it.
+std::string ExceptionClassName(const std::exception& e);
+// The task-modal "Application Error" box with the error icon.
+void ShowStartupErrorBox(const std::string& text);
+
+} // namespace od

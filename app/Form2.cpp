@@ -1,0 +1,232 @@
+#include "app/Form2.h"
+
+#include "app/Application.h"
+#include "app/Dialogs.h"
+#include "app/ProgressBar.h"
+#include "app/Timer.h"
+#include "db/Database.h"
+#include "db/Query.h"
+#include "db/Transaction.h"
+#include "net/HttpClient.h"
+#include "text/Cp1251.h"
+#include "text/DateTimeParse.h"
+#include "text/LocaleFormats.h"
+#include "text/StringList.h"
+
+#include <QCloseEvent>
+#include <QLabel>
+#include <QScreen>
+
+namespace od {
+
+namespace {
+
+QString ToQt(const std::string& cp1251) { return QString::fromStdString(Cp1251ToUtf8(cp1251)); }
+
+QFont FontOfHeight(const std::string& name, int pixelHeight) {
+  QFont font(QString::fromStdString(name));
+  font.setPixelSize(pixelHeight);
+  font.setBold(false);
+  font.setItalic(false);
+  return font;
+}
+
+const char kOrderPath[] = "/server_scripts/get_zakaz_dt.php?zakaz_id=";
+
+} // namespace
+
+TForm2::TForm2(const TForm2Description& description, QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      TComponent(nullptr), description_(description) {
+  SetName("Form2");
+  setObjectName(QStringLiteral("Form2"));
+  setWindowTitle(ToQt(description_.Caption));
+  setFont(FontOfHeight(description_.FontName, description_.FontHeight));
+  setFixedSize(description_.ClientWidth, description_.ClientHeight);
+
+  // In the order of creation; the destructor undoes it backwards.
+  label1_ = new QLabel(this);
+  label1_->setObjectName(QStringLiteral("Label1"));
+  label1_->setFont(FontOfHeight(description_.FontName, description_.LabelFontHeight));
+  label1_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  // Status texts carry order numbers and the service's answer: plain text,
+  // never markup.
+  label1_->setTextFormat(Qt::PlainText);
+  label1_->setGeometry(0, 0, description_.ClientWidth, description_.ClientHeight - description_.BarHeight);
+
+  progressBar1_ = new TProgressBar(this);
+  progressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
+  progressBar1_->setGeometry(0, description_.ClientHeight - description_.BarHeight, description_.ClientWidth,
+                             description_.BarHeight);
+  progressBar1_->SetMin(description_.BarMin);
+  progressBar1_->SetMax(description_.BarMax);
+  progressBar1_->SetPosition(description_.BarPosition);
+  progressBar1_->SetStep(description_.BarStep);
+
+  db_ = new TFbDatabase(this);
+  db_->SetName("DB");
+  db_->SetDBName(description_.DBName);
+  for (const std::string& line : description_.DBParams) db_->DBParams().Add(line);
+  db_->SetSQLDialect(description_.SQLDialect);
+  db_->SetTimeout(description_.Timeout);
+  db_->SetWaitForRestoreConnect(description_.WaitForRestoreConnect);
+
+  tr_ = new TFbTransaction(this);
+  tr_->SetName("Tr");
+  tr_->SetDefaultDatabase(db_);
+  tr_->SetTimeoutAction(TARollback);
+  // References to components created later are resolved once they exist.
+  db_->SetDefaultTransaction(tr_);
+  db_->SetDefaultUpdateTransaction(tr_);
+
+  sqlCount_ = CreateQuery("SQLCount", description_.SQLCount);
+
+  timer1_ = new TTimer(this);
+  timer1_->SetName("Timer1");
+  timer1_->SetEnabled(description_.TimerEnabled);
+  timer1_->SetInterval(description_.TimerInterval);
+  timer1_->SetOnTimer([this](TTimer& sender) { Timer1Timer(sender); });
+
+  sqlListZakaz_ = CreateQuery("SQLListZakaz", description_.SQLListZakaz);
+  sqlUpdateID_ = CreateQuery("SQLUpdateID", description_.SQLUpdateID);
+}
+
+TForm2::~TForm2() {
+  // Newest first: the statements, the timer, the transaction, the
+  // connection, then the two controls.
+  DestroyComponents();
+  sqlUpdateID_ = sqlListZakaz_ = sqlCount_ = nullptr;
+  timer1_ = nullptr;
+  tr_ = nullptr;
+  db_ = nullptr;
+  delete progressBar1_;
+  progressBar1_ = nullptr;
+  delete label1_;
+  label1_ = nullptr;
+}
+
+TFbQuery* TForm2::CreateQuery(const char* name, const std::vector<std::string>& sql) {
+  auto* query = new TFbQuery(this);
+  query->SetName(name);
+  query->SetDatabase(db_);
+  query->SetTransaction(tr_);
+  // The text arrives line by line; it is judged once it is complete.
+  query->SetLoading(true);
+  for (const std::string& line : sql) query->SQL().Add(line);
+  query->SetLoading(false);
+  return query;
+}
+
+void TForm2::ShowCentred() {
+  if (QScreen* screen = this->screen()) {
+    const QRect area = screen->geometry();
+    QRect frame = frameGeometry();
+    frame.moveCenter(area.center());
+    move(frame.topLeft());
+  }
+  show();
+}
+
+void TForm2::SetStatusText(const std::string& text) {
+  const QString shown = ToQt(text);
+  if (label1_->text() == shown) return;
+  label1_->setText(shown);
+}
+
+std::string TForm2::StatusText() const { return Utf8ToCp1251(label1_->text().toStdString()); }
+
+void TForm2::RepaintNow() { repaint(); }
+
+void TForm2::ProcessPendingEvents() {
+  if (TApplication* app = Application()) app->ProcessMessages();
+}
+
+void TForm2::SetBarMaximum(int maximum) { progressBar1_->SetMax(maximum); }
+
+void TForm2::StepBar() { progressBar1_->StepIt(); }
+
+void TForm2::StopTimer() { timer1_->SetEnabled(false); }
+
+void TForm2::closeEvent(QCloseEvent* event) {
+  // Closing asks the program to end; the window stays as it is until the
+  // event loop has finished, also while the run is still going.
+  event->ignore();
+  if (TApplication* app = Application()) app->Terminate();
+}
+
+void TForm2::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::LocaleChange) {
+    // The user's regional settings changed: date-time text from now on is
+    // read in their new form.
+    try {
+      LoadLocaleFormats();
+    } catch (const std::exception& e) {
+      if (TApplication* app = Application()) app->HandleException(e);
+    }
+  }
+  QWidget::changeEvent(event);
+}
+
+void TForm2::Timer1Timer(TTimer& /*sender*/) {
+  std::string previousOrder;
+  std::string dateText;
+  // Stopped before any event is processed, so the run never starts twice.
+  StopTimer();
+  TStringList responseLines;
+
+  SetStatusText(Cp("Открытие БД"));
+  RepaintNow();
+  ProcessPendingEvents();
+  db_->Open();
+  tr_->StartTransaction();
+
+  SetStatusText(Cp("Подсчет количества"));
+  RepaintNow();
+  ProcessPendingEvents();
+  sqlCount_->ExecQuery();
+  SetBarMaximum(sqlCount_->ColumnAt(0).AsInteger());
+
+  sqlListZakaz_->ExecQuery();
+  while (!sqlListZakaz_->AtEnd()) {
+    StepBar();
+    RepaintNow();
+    ProcessPendingEvents();
+    try {
+      RestoreGoodsLine(previousOrder, dateText, responseLines);
+    } catch (...) {
+      // A goods line that cannot be restored keeps its old date; the run
+      // goes on with the next one.
+    }
+    sqlListZakaz_->FetchNext();
+  }
+
+  tr_->Commit();
+  db_->Close();
+  ShowMessage(Cp("Даты восстановлены"));
+  if (TApplication* app = Application()) app->Terminate();
+}
+
+void TForm2::RestoreGoodsLine(std::string& previousOrder, std::string& dateText, TStringList& responseLines) {
+  sqlUpdateID_->Close();
+  const std::string order = sqlListZakaz_->ColumnByName("ZAKAZ_ID").AsString();
+  if (order != previousOrder) {
+    const std::string url = "http://" + description_.ServiceHost + kOrderPath + order;
+    // Emptied first: a failed request must not leave an earlier order's
+    // answer behind for this order's goods lines.
+    responseLines.Clear();
+    HttpGetLines(url, responseLines);
+    previousOrder = order;
+    dateText = responseLines[0];
+  }
+  if (responseLines.Count() > 0) {
+    sqlUpdateID_->ParameterByName("ID").SetAsInteger(sqlListZakaz_->ColumnByName("ID").AsInteger());
+    const TDateTime sent = ParseDateTimeText(dateText);
+    sqlUpdateID_->ParameterByName("DATA_TIME_SEND").SetAsDateTime(sent);
+    static const std::string orderWord = Cp("Заказ ");
+    SetStatusText(orderWord + previousOrder + " - " + dateText);
+    sqlUpdateID_->ExecQuery();
+  }
+}
+
+} // namespace od

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "app/Form2Description.h"
+#include "base/Component.h"
+
+#include <QWidget>
+
+#include <string>
+
+class QLabel;
+
+namespace od {
+
+class TFbDatabase;
+class TFbTransaction;
+class TFbQuery;
+class TProgressBar;
+class TStringList;
+class TTimer;
+
+// The program's only window: a status line, a progress bar, and the data
+// components the restoration run works with. It owns all of them and
+// destroys them in the reverse order of their creation.
+class TForm2 : public QWidget, public TComponent {
+  Q_OBJECT
+
+public:
+  // Builds the window and its components from the description. The timer
+  // starts counting here; nothing attaches to the database yet.
+  explicit TForm2(const TForm2Description& description, QWidget* parent = nullptr);
+  ~TForm2() override;
+
+  // The restoration run, called once by Timer1.
+  void Timer1Timer(TTimer& sender);
+
+  // Shows the window centred on its screen.
+  void ShowCentred();
+
+  // --- user-interface operations of the run ----------------------------
+  // Code page 1251; nothing happens when the text is already shown.
+  void SetStatusText(const std::string& text);
+  std::string StatusText() const;
+  // Repaints the window now, without dispatching other events.
+  void RepaintNow();
+  // Dispatches every pending event and returns without waiting.
+  void ProcessPendingEvents();
+  // Raises "TProgressBar property out of range" below the minimum.
+  void SetBarMaximum(int maximum);
+  void StepBar();
+  void StopTimer();
+
+  // --- components, as the description names them -----------------------
+  QLabel* Label1() const noexcept { return label1_; }
+  TProgressBar* ProgressBar1() const noexcept { return progressBar1_; }
+  TFbDatabase* DB() const noexcept { return db_; }
+  TFbTransaction* Tr() const noexcept { return tr_; }
+  TFbQuery* SQLCount() const noexcept { return sqlCount_; }
+  TTimer* Timer1() const noexcept { return timer1_; }
+  TFbQuery* SQLListZakaz() const noexcept { return sqlListZakaz_; }
+  TFbQuery* SQLUpdateID() const noexcept { return sqlUpdateID_; }
+
+  const TForm2Description& Description() const noexcept { return description_; }
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+private:
+  TFbQuery* CreateQuery(const char* name, const std::vector<std::string>& sql);
+  // Steps 10.3-10.5 for the current goods line; any failure is the caller's
+  // to discard.
+  void RestoreGoodsLine(std::string& previousOrder, std::string& dateText, TStringList& responseLines);
+
+  const TForm2Description description_;
+  QLabel* label1_ = nullptr;
+  TProgressBar* progressBar1_ = nullptr;
+  TFbDatabase* db_ = nullptr;
+  TFbTransaction* tr_ = nullptr;
+  TFbQuery* sqlCount_ = nullptr;
+  TTimer* timer1_ = nullptr;
+  TFbQuery* sqlListZakaz_ = nullptr;
+  TFbQuery* sqlUpdateID_ = nullptr;
+};
+
+} // namespace od
