@@ -121,8 +121,8 @@ enum TFbClientErrorIndex : int {
 std::string_view ClientErrorText(int index);
 
 // One argument of a client error: "%s" takes text, "%d" and "%x" forms take
-// a number. A mismatched or missing argument is written as nothing rather
-// than read from the wrong place.
+// a number. A text given for a number (or the reverse) is written as it is,
+// a missing argument as nothing: nothing is ever read from the wrong place.
 using TFbErrorArg = std::variant<std::string_view, long long>;
 struct TFbArg {
   TFbArg(std::string_view text) : value(text) {}

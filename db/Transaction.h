@@ -114,6 +114,9 @@ private:
   void NotifyStatements(TFbTransactionEvent event, bool newestFirst);
   // The connection is being destroyed (it removes itself from the list).
   void DatabaseGone(TFbCustomDatabase* database) noexcept;
+  // The connection was lost: the transaction ended with it, without a
+  // server call.
+  void ForgetHandle() noexcept;
 
   TFbCustomDatabase* defaultDatabase_ = nullptr;
   TFbParamList trParams_;
