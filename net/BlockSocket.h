@@ -1,0 +1,326 @@
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/Exception.h"
+
+struct addrinfo;
+
+// Blocking TCP socket with packet, line and exact-count reads through a
+// read-ahead buffer and a time-out on every single wait. Failures never raise
+// unless RaiseExcept is set: each operation leaves a Winsock-style error code
+// (10054, 10060, 11001, ...) and its English text in LastErrorCode and
+// LastErrorText, and callers test them.
+namespace od {
+
+class TMemoryStream;
+
+// Error codes the socket layer records. System errors are mapped onto the
+// same numbering, so callers and messages never see raw errno values.
+namespace WsaError {
+constexpr int Interrupted = 10004;
+constexpr int InvalidArgument = 10022;
+constexpr int WouldBlock = 10035;
+constexpr int InProgress = 10036;
+constexpr int ConnectionAborted = 10053;
+constexpr int ConnectionReset = 10054;
+constexpr int NoBufferSpace = 10055;
+constexpr int TimedOut = 10060;
+constexpr int ConnectionRefused = 10061;
+constexpr int SystemNotReady = 10091;
+constexpr int HostNotFound = 11001;
+constexpr int TryAgain = 11002;
+constexpr int NoRecovery = 11003;
+constexpr int NoData = 11004;
+} // namespace WsaError
+
+class ESocketError : public Exception {
+public:
+  ESocketError(std::string message, int errorCode, std::string errorMessage)
+      : Exception(std::move(message)), errorCode_(errorCode), errorMessage_(std::move(errorMessage)) {}
+  int ErrorCode() const noexcept { return errorCode_; }
+  const std::string& ErrorMessage() const noexcept { return errorMessage_; }
+
+private:
+  int errorCode_;
+  std::string errorMessage_;
+};
+
+enum THookSocketReason {
+  HR_ResolvingBegin,
+  HR_ResolvingEnd,
+  HR_SocketCreate,
+  HR_SocketClose,
+  HR_Bind,
+  HR_Connect,
+  HR_CanRead,
+  HR_CanWrite,
+  HR_Listen,
+  HR_Accept,
+  HR_ReadCount,
+  HR_WriteCount,
+  HR_Wait,
+  HR_Error,
+};
+
+enum TSocketFamily { SF_Any, SF_IP4, SF_IP6 };
+
+enum TSocksType { ST_Socks5, ST_Socks4 };
+
+enum TSocketOptionKind { SOT_RecvBuff, SOT_SendBuff };
+
+struct TSocketOption {
+  TSocketOptionKind Option;
+  bool Enabled = false;
+  std::int32_t Value = 0;
+};
+
+// Room for an IPv4 or an IPv6 address with its port (28 bytes).
+union TVarSin {
+  sockaddr sa;
+  sockaddr_in in4;
+  sockaddr_in6 in6;
+};
+
+// Checks on host texts, with no resolver involved.
+bool IsIPv4Text(std::string_view text);
+bool IsIPv6Text(std::string_view text);
+
+// Once-per-process start-up and shut-down of the socket library, counted:
+// every successful start-up needs one shut-down. The library starts itself
+// once when the program loads and stops when it ends.
+bool LoadSocketLibrary();
+void UnloadSocketLibrary();
+int SocketLibraryUsers();
+
+// Maps an errno value, or a getaddrinfo result (EAI_*), onto the codes above.
+int ErrnoToWsaError(int error) noexcept;
+int ResolverToWsaError(int result, int savedErrno) noexcept;
+
+class TBlockSocket;
+
+using THookSocketStatus = std::function<void(TBlockSocket& sender, THookSocketReason reason, const std::string& text)>;
+using THookDataFilter = std::function<void(TBlockSocket& sender, std::string& bytes)>;
+using THookCreateSocket = std::function<void(TBlockSocket& sender)>;
+using THookMonitor = std::function<void(TBlockSocket& sender, bool writing, const void* buffer, int length)>;
+using THookHeartbeat = std::function<void(TBlockSocket& sender)>;
+using THookAfterConnect = std::function<void(TBlockSocket& sender)>;
+
+class TBlockSocket {
+public:
+  TBlockSocket();
+  virtual ~TBlockSocket();
+  TBlockSocket(const TBlockSocket&) = delete;
+  TBlockSocket& operator=(const TBlockSocket&) = delete;
+
+  THookSocketStatus OnStatus;
+  THookDataFilter OnReadFilter;
+  THookCreateSocket OnCreateSocket;
+  THookMonitor OnMonitor;
+  THookHeartbeat OnHeartbeat;
+
+  TVarSin LocalAddress{};
+  TVarSin RemoteAddress{};
+  std::int32_t Tag = 0;
+  std::string ReadAhead;
+  bool RaiseExcept = false;
+  std::int32_t MaxLineLength = 0;
+  std::int32_t MaxSendBandwidth = 0;
+  std::int32_t MaxRecvBandwidth = 0;
+  bool ConvertLineEnd = false;
+  bool SawLoneCR = false;
+  bool SawLoneLF = false;
+  bool PreferIP4 = true;
+  bool InterPacketTimeout = true;
+  std::int32_t SendMaxChunk = 65536;
+  bool StopFlag = false;
+  std::int32_t NonblockSendTimeout = 15000;
+  std::int32_t HeartbeatRate = 0;
+
+  int SocketHandle() const noexcept { return socket_; }
+  int LastErrorCode() const noexcept { return lastError_; }
+  const std::string& LastErrorText() const noexcept { return lastErrorText_; }
+  TSocketFamily Family() const noexcept { return family_; }
+  virtual void SetFamily(TSocketFamily family);
+  bool UsesIPv6() const noexcept { return ip6Used_; }
+  bool Bound() const noexcept { return bound_; }
+  std::int64_t BytesReceived() const noexcept { return recvCounter_; }
+  std::int64_t BytesSent() const noexcept { return sendCounter_; }
+  size_t QueuedOptionCount() const noexcept { return optionQueue_.size(); }
+
+  void ResolveAddress(TVarSin& address, const std::string& host, const std::string& port);
+  void BindLocal(const std::string& host, const std::string& port);
+  virtual void ConnectTo(const std::string& host, const std::string& port);
+  virtual void CloseConnection();
+  virtual void AbortConnection();
+
+  virtual int SendBytes(const void* buffer, int length);
+  virtual void SendText(std::string_view text);
+  virtual int ReceiveBytes(void* buffer, int length);
+  virtual std::string ReceivePacket(int timeout);
+  virtual std::string ReceiveTerminated(int timeout, const std::string& terminator);
+  virtual std::string ReceiveLine(int timeout);
+  virtual int ReceiveExact(void* buffer, int length, int timeout);
+  virtual std::string ReceiveExactText(int length, int timeout);
+  void ReceiveToStream(TMemoryStream& stream, int timeout, std::int64_t size);
+  virtual int PendingBytes();
+  virtual bool WaitReadable(int timeout);
+  virtual bool WaitWritable(int timeout);
+  void DrainInput();
+
+  void SetReceiveBufferSize(std::int32_t size);
+  void SetSendBufferSize(std::int32_t size);
+
+  void ClearLastError() noexcept;
+  // Records a failure found by a caller above the socket (for example a
+  // protocol limit) the same way the socket records its own.
+  void SetLastError(int code);
+  virtual int CheckSocketResult(long result);
+  void ReportError();
+  static std::string GetErrorDesc(int code);
+  virtual std::string GetErrorDescEx();
+
+  // Adopts a descriptor that is already connected (the object closes it).
+  void SetSocketHandle(int handle);
+
+protected:
+  virtual int SocketType() const noexcept { return SOCK_STREAM; }
+  virtual int SocketProtocol() const noexcept { return IPPROTO_TCP; }
+
+  void DoStatus(THookSocketReason reason, const std::string& text);
+  void CreateSocketFor(const TVarSin& address);
+  void PlainConnect(const std::string& host, const std::string& port);
+  bool StopRequested();
+  void LimitRate(int length, int limit, std::uint32_t& nextTime);
+  bool PollOnce(int timeout, short events);
+  bool WaitFor(int timeout, short events);
+  // Sends one piece; a negative result reports the failure's code in error.
+  using SendPiece = std::function<long(const char* piece, int length, int& error)>;
+  int SendPieces(const void* buffer, int length, const SendPiece& sendPiece);
+  void SetResultError(long result, int error);
+  int AfterReceive(void* buffer, int length, long result);
+  void QueueOption(const TSocketOption& option);
+  void ApplyOption(const TSocketOption& option);
+  void ApplyQueuedOptions();
+  void ReadAddresses();
+
+  int socket_ = -1;
+  int lastError_ = 0;
+  std::string lastErrorText_;
+
+private:
+  int FillAddress(TVarSin& address, const std::string& host, const std::string& port, int addressFamily, int protocol,
+                  int type, bool preferIP4);
+  int LookupAddress(TVarSin& address, const std::string& host, const std::string& port, const ::addrinfo& hints);
+
+  bool nonBlocking_ = false;
+  bool bound_ = false;
+  TSocketFamily family_ = SF_Any;
+  TSocketFamily familySaved_ = SF_Any;
+  bool ip6Used_ = false;
+  std::uint32_t nextSend_ = 0;
+  std::uint32_t nextRecv_ = 0;
+  // Newest first: applied from the back, so options reach the socket in the
+  // order they were set.
+  std::vector<TSocketOption> optionQueue_;
+  std::int64_t recvCounter_ = 0;
+  std::int64_t sendCounter_ = 0;
+};
+
+class TSocksBlockSocket : public TBlockSocket {
+public:
+  TSocksBlockSocket();
+
+  std::string SocksIP;
+  std::string SocksPort = "1080";
+  std::string SocksUsername;
+  std::string SocksPassword;
+  std::int32_t SocksTimeout = 60000;
+  bool SocksResolver = true;
+  TSocksType SocksType = ST_Socks5;
+};
+
+// The secure-layer plug-in point. This base and TSSLNone offer no secure
+// layer: every operation fails with "SSL/TLS support is not compiled!".
+class TCustomSSL {
+public:
+  enum TSSLType { LT_all, LT_SSLv2, LT_SSLv3, LT_TLSv1, LT_TLSv1_1, LT_SSHv2 };
+
+  explicit TCustomSSL(TBlockSocket& socket) : socket_(socket) {}
+  virtual ~TCustomSSL() = default;
+  TCustomSSL(const TCustomSSL&) = delete;
+  TCustomSSL& operator=(const TCustomSSL&) = delete;
+
+  virtual std::string LibName() const { return "ssl_none"; }
+  virtual std::string LibVersion() const { return ""; }
+  virtual bool Connect();
+  virtual bool Shutdown();
+  virtual int SendBuffer(const void* buffer, int length);
+  virtual int RecvBuffer(void* buffer, int length);
+  virtual int WaitingData();
+
+  bool SSLEnabled() const noexcept { return enabled_; }
+  int LastError() const noexcept { return lastError_; }
+  const std::string& LastErrorDesc() const noexcept { return lastErrorDesc_; }
+
+  TSSLType SSLType = LT_all;
+  std::string KeyPassword, Username, Password, Ciphers, CertificateFile, PrivateKeyFile, Certificate, PrivateKey, PFX,
+      PFXfile, TrustCertificateFile, TrustCertificate, CertCA, CertCAFile, SSHChannelType, SSHChannelArg1,
+      SSHChannelArg2;
+  bool VerifyCert = false;
+
+protected:
+  void NotCompiled();
+
+  TBlockSocket& socket_;
+  bool enabled_ = false;
+  int lastError_ = 0;
+  std::string lastErrorDesc_;
+};
+
+class TSSLNone : public TCustomSSL {
+public:
+  using TCustomSSL::TCustomSSL;
+  std::string LibName() const override { return "ssl_none"; }
+  std::string LibVersion() const override { return "Without SSL support"; }
+};
+
+// The process-wide choice of the secure layer every new TTCPBlockSocket gets.
+using TSSLFactory = std::function<std::unique_ptr<TCustomSSL>(TBlockSocket&)>;
+void SetSSLImplementation(TSSLFactory factory);
+
+class TTCPBlockSocket : public TSocksBlockSocket {
+public:
+  TTCPBlockSocket();
+  ~TTCPBlockSocket() override;
+
+  THookAfterConnect OnAfterConnect;
+  std::string HTTPTunnelIP;
+  std::string HTTPTunnelPort;
+  std::string HTTPTunnelUser;
+  std::string HTTPTunnelPass;
+  std::int32_t HTTPTunnelTimeout = 30000;
+
+  TCustomSSL& SecureLayer() noexcept { return *ssl_; }
+
+  void ConnectTo(const std::string& host, const std::string& port) override;
+  void CloseConnection() override;
+  void StartSecureLayer();
+  int SendBytes(const void* buffer, int length) override;
+  int ReceiveBytes(void* buffer, int length) override;
+  int PendingBytes() override;
+  std::string GetErrorDescEx() override;
+
+private:
+  std::unique_ptr<TCustomSSL> ssl_;
+};
+
+} // namespace od
