@@ -254,7 +254,15 @@ public:
   explicit TLocale(const std::string& name) {
     const int mask = LC_TIME_MASK | LC_NUMERIC_MASK;
     loc_ = newlocale(mask, name.c_str(), static_cast<locale_t>(nullptr));
-    if (loc_ == static_cast<locale_t>(nullptr)) loc_ = newlocale(mask, "C", static_cast<locale_t>(nullptr));
+    if (loc_ != static_cast<locale_t>(nullptr)) return;
+    // A category whose locale is not installed stays "C"; the other one is
+    // still read from its own locale.
+    loc_ = newlocale(mask, "C", static_cast<locale_t>(nullptr));
+    for (const int category : {LC_TIME_MASK, LC_NUMERIC_MASK}) {
+      if (loc_ == static_cast<locale_t>(nullptr)) break;
+      const locale_t changed = newlocale(category, name.c_str(), loc_);
+      if (changed != static_cast<locale_t>(nullptr)) loc_ = changed;
+    }
   }
   ~TLocale() {
     if (loc_ != static_cast<locale_t>(nullptr)) freelocale(loc_);

@@ -38,3 +38,32 @@ TEST(Cp1251Test, CharactersOutsideTheCodePageBecomeQuestionMarks) {
 
 } // namespace
 } // namespace od
+
+namespace od {
+namespace {
+
+struct CharsetCase {
+  std::string Charset;
+  std::string Input;
+  std::string Expected; // code page 1251
+};
+
+class ToCp1251Test : public testing::TestWithParam<CharsetCase> {};
+
+TEST_P(ToCp1251Test, ConvertsFromTheLocaleCodeset) {
+  EXPECT_EQ(ToCp1251(GetParam().Input, GetParam().Charset.c_str()), GetParam().Expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codesets, ToCp1251Test,
+                         testing::Values(CharsetCase{"UTF-8", "\xD0\x94\xD0\xBF", "\xC4\xEF"},
+                                         CharsetCase{"utf8", "AM", "AM"},
+                                         CharsetCase{"ISO-8859-5", "\xB4\xDF", "\xC4\xEF"},
+                                         CharsetCase{"ANSI_X3.4-1968", "%d.%m", "%d.%m"},
+                                         CharsetCase{"ANSI_X3.4-1968",
+                                                     "a\xFF"
+                                                     "b",
+                                                     "a?b"},
+                                         CharsetCase{"UTF-8", "\xE4\xB8\xAD", "?"}));
+
+} // namespace
+} // namespace od

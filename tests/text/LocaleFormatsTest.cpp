@@ -78,15 +78,25 @@ TEST_F(ProcessLocaleTest, LoadFromANamedLocaleSetsTheProcessSettings) {
 
 // Each category of the environment is read on its own: the time items from
 // LC_TIME, the decimal separator from LC_NUMERIC.
-TEST_F(ProcessLocaleTest, LoadFromTheEnvironmentReadsEachCategory) {
+struct EnvironmentCase {
+  const char* Time;
+  const char* Numeric;
+  const char* ShortDatePattern;
+  std::uint16_t PrimaryLanguage;
+  char DecimalDelimiter;
+};
+
+class EnvironmentLocaleTest : public ProcessLocaleTest, public testing::WithParamInterface<EnvironmentCase> {};
+
+TEST_P(EnvironmentLocaleTest, LoadReadsEachCategoryOnItsOwn) {
   const char* names[] = {"LC_ALL", "LC_TIME", "LC_NUMERIC", "LANG"};
   std::optional<std::string> saved[4];
   for (int i = 0; i < 4; ++i)
     if (const char* v = std::getenv(names[i])) saved[i] = v;
   unsetenv("LC_ALL");
   setenv("LANG", "C", 1);
-  setenv("LC_TIME", "ru_RU.UTF-8", 1);
-  setenv("LC_NUMERIC", "en_US.UTF-8", 1);
+  setenv("LC_TIME", GetParam().Time, 1);
+  setenv("LC_NUMERIC", GetParam().Numeric, 1);
   LoadLocaleFormats();
   const TLocaleFormats f = LocaleFormats;
   for (int i = 0; i < 4; ++i) {
@@ -95,11 +105,17 @@ TEST_F(ProcessLocaleTest, LoadFromTheEnvironmentReadsEachCategory) {
     else
       unsetenv(names[i]);
   }
-  EXPECT_EQ(f.ShortDatePattern, "dd.MM.yyyy");
-  EXPECT_EQ(f.DateDelimiter, '.');
-  EXPECT_EQ(f.PrimaryLanguage, kLangRussian);
-  EXPECT_EQ(f.DecimalDelimiter, '.');
+  EXPECT_EQ(f.ShortDatePattern, GetParam().ShortDatePattern);
+  EXPECT_EQ(f.PrimaryLanguage, GetParam().PrimaryLanguage);
+  EXPECT_EQ(f.DecimalDelimiter, GetParam().DecimalDelimiter);
 }
+
+// A category naming a locale that is not installed reads as "C".
+INSTANTIATE_TEST_SUITE_P(Environment, EnvironmentLocaleTest,
+                         testing::Values(EnvironmentCase{"ru_RU.UTF-8", "en_US.UTF-8", "dd.MM.yyyy", kLangRussian, '.'},
+                                         EnvironmentCase{"en_US.UTF-8", "ru_RU.UTF-8", "MM/dd/yyyy", kLangEnglish, ','},
+                                         EnvironmentCase{"ru_RU.UTF-8", "xx_YY.UTF-8", "dd.MM.yyyy", kLangRussian, '.'},
+                                         EnvironmentCase{"xx_YY.UTF-8", "ru_RU.UTF-8", "MM/dd/yy", kLangEnglish, ','}));
 
 TEST(BuildLocaleFormatsTest, ItemsThatCannotBeReadGiveTheDefaults) {
   const TLocaleFormats f = BuildLocaleFormats(TLocaleItems{});
