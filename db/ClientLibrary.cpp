@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <type_traits>
 #include <vector>
@@ -36,13 +37,24 @@ constexpr unsigned kShutdownTimeoutMs = 10000;
 class TRegistry {
 public:
   ~TRegistry() {
-    // The embedded engine runs threads inside the client library; they must
-    // be stopped before any library is released, whatever the order in
-    // which the libraries were loaded.
+    // Normally the engines were stopped by the exit handler below already;
+    // this covers libraries released without it.
+    ShutdownEngines();
     std::vector<IIBClientLibraryPtr> libraries;
     {
       std::lock_guard lock(mutex_);
       libraries.swap(libraries_);
+    }
+  }
+
+  // The embedded engine runs threads inside the client library; they must
+  // be stopped before any library is released, whatever the order in which
+  // the libraries were loaded.
+  void ShutdownEngines() noexcept {
+    std::vector<IIBClientLibraryPtr> libraries;
+    {
+      std::lock_guard lock(mutex_);
+      libraries = libraries_;
     }
     for (const auto& library : libraries) library->ShutdownEngine();
   }
@@ -74,6 +86,12 @@ TRegistry& Registry() {
   return registry;
 }
 
+// Exit handlers run in the reverse order of registration, and a library's
+// own clean-up is registered when it is loaded. Registered after each load,
+// this runs before the clean-up of every library loaded so far, while the
+// engine can still be stopped in an orderly way.
+void ShutdownEnginesAtExit() { Registry().ShutdownEngines(); }
+
 } // namespace
 
 ISC_STATUS* StatusVector() noexcept { return tStatusVector; }
@@ -98,10 +116,10 @@ void IIBClientLibrary::RaiseMissingProcedure(const char* name) const {
   throw Exception(Format("Can't find procedure %s in %s", name, LibraryName().c_str()));
 }
 
-bool IIBClientLibrary::ShutdownEngine() const noexcept {
+bool IIBClientLibrary::ShutdownEngine() noexcept {
   auto shutdown = EntryPoints().fb_shutdown;
   if (shutdown == nullptr) return false;
-  shutdown(kShutdownTimeoutMs, fb_shutrsn_app_stopped);
+  if (!engineStopped_.exchange(true)) shutdown(kShutdownTimeoutMs, fb_shutrsn_app_stopped);
   return true;
 }
 
@@ -242,6 +260,7 @@ IIBClientLibraryPtr AcquireClientLibrary(const std::string& name) {
   if (auto found = registry.Find(name)) return found;
   auto library = std::make_shared<TIBClientLibrary>(name);
   registry.Add(library);
+  if (library->EntryPoints().fb_shutdown != nullptr) std::atexit(ShutdownEnginesAtExit);
   return library;
 }
 

@@ -3,6 +3,7 @@
 // Private to db/. The client library, loaded at run time by file name, and the
 // per-thread status vector every client call reports through.
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,9 +52,10 @@ public:
   OD_IB_LATE_ENTRY_POINTS(OD_IB_OPERATION)
 #undef OD_IB_OPERATION
 
-  // Shuts the embedded engine down when the library offers it (fb_shutdown);
-  // returns false when it does not.
-  bool ShutdownEngine() const noexcept;
+  // Shuts the embedded engine down when the library offers it (fb_shutdown),
+  // once; returns false when it does not offer it. Attachments still open
+  // are cut. The registry does this at process end.
+  bool ShutdownEngine() noexcept;
 
 protected:
   // Raises "Can't find procedure %s in %s" when the slot is null.
@@ -64,6 +66,9 @@ protected:
     return slot;
   }
   [[noreturn]] void RaiseMissingProcedure(const char* name) const;
+
+private:
+  std::atomic<bool> engineStopped_{false};
 };
 
 using IIBClientLibraryPtr = std::shared_ptr<IIBClientLibrary>;
