@@ -21,11 +21,6 @@ TFbValue RunQueryValue(TFbCustomDatabase& database, const std::string& sql, int 
 
 namespace {
 
-// Client message table entries the statement raises beside the named ones.
-constexpr int kNotPermitted = 2;
-constexpr int kFieldNotFound = 41;
-constexpr int kSqlParseError = 51;
-
 // Installs the one-value query of the connections as soon as statements are
 // part of the program: every Open then measures the server's time.
 const bool gQueryValueInstalled = [] {
@@ -279,7 +274,7 @@ void TFbCustomQuery::Scan() {
   options.QuietOnEmptyName = loading_;
   TParamScanResult result = ScanParams(text, kind_, options);
   if (result.Error != TParamScanError::None) {
-    RaiseClientError(kSqlParseError, {FullName(), ParamScanErrorText(result.Error)});
+    RaiseClientError(fbceSQLParseError, {FullName(), ParamScanErrorText(result.Error)});
   }
   if (result.StoppedQuietly) return;
 
@@ -323,7 +318,7 @@ void TFbCustomQuery::Generate(bool rewriteNulls) {
   options.MacroChar = macroChar_;
   TParamScanResult result = ScanParams(source, kind_, options);
   if (result.Error != TParamScanError::None) {
-    RaiseClientError(kSqlParseError, {FullName(), ParamScanErrorText(result.Error)});
+    RaiseClientError(fbceSQLParseError, {FullName(), ParamScanErrorText(result.Error)});
   }
   auto area = std::make_unique<TFbXSQLDA>(this, true);
   const int n = static_cast<int>(result.Params.size());
@@ -477,7 +472,7 @@ void TFbCustomQuery::Prepare() {
       break;
     case SQLGetSegment:
     case SQLPutSegment:
-    case SQLStartTransaction: FreeHandle(); RaiseClientError(kNotPermitted);
+    case SQLStartTransaction: FreeHandle(); RaiseClientError(fbceNotPermitted);
     default: prepared_ = true; break;
     }
   } catch (...) {
@@ -674,14 +669,14 @@ void TFbCustomQuery::FreeHandle() {
 
 TFbXSQLVAR& TFbCustomQuery::ColumnAt(int index) {
   if (index < 0 || index >= columns_->Count()) {
-    RaiseClientError(kFieldNotFound, {"Field No: " + std::to_string(index)});
+    RaiseClientError(fbceFieldNotFound, {"Field No: " + std::to_string(index)});
   }
   return columns_->At(index);
 }
 
 TFbXSQLVAR& TFbCustomQuery::ColumnByName(std::string_view name) {
   TFbXSQLVAR* column = columns_->FindByName(name);
-  if (column == nullptr) RaiseClientError(kFieldNotFound, {name});
+  if (column == nullptr) RaiseClientError(fbceFieldNotFound, {name});
   return *column;
 }
 
