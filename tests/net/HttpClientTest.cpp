@@ -475,6 +475,8 @@ TEST(Response, CookiesSetReplacedAndRemoved) {
   const std::string url = "http://127.0.0.1:" + server.PortText() + "/c";
   ASSERT_TRUE(client.PerformRequest("GET", url));
   EXPECT_EQ(Lines(client.Cookies), (std::vector<std::string>{"a=1", "flag=flag", "B=2"}));
+  client.Headers.Clear();
+  client.Document.Clear();
   ASSERT_TRUE(client.PerformRequest("GET", url));
   EXPECT_EQ(Lines(client.Cookies), (std::vector<std::string>{"flag=flag", "b=3"}));
   const auto requests = server.Requests();
@@ -494,6 +496,8 @@ TEST(Connection, Http11ReusesTheConnection) {
   EXPECT_EQ(client.Document.Bytes(), "a");
   EXPECT_EQ(client.ConnectedHost, "127.0.0.1");
   EXPECT_EQ(client.ConnectedPort, server.PortText());
+  client.Headers.Clear();
+  client.Document.Clear();
   ASSERT_TRUE(client.PerformRequest("GET", url));
   EXPECT_EQ(client.Document.Bytes(), "b");
   EXPECT_EQ(server.Accepted(), 1);
@@ -509,8 +513,12 @@ TEST(Connection, Http11ConnectionCloseAndLeftoverBytesForceANewConnection) {
   const std::string url = "http://127.0.0.1:" + server.PortText() + "/k";
   ASSERT_TRUE(client.PerformRequest("GET", url));
   EXPECT_EQ(client.ConnectedHost, "");
+  client.Headers.Clear();
+  client.Document.Clear();
   ASSERT_TRUE(client.PerformRequest("GET", url));
   EXPECT_EQ(client.Document.Bytes(), "b");
+  client.Headers.Clear();
+  client.Document.Clear();
   ASSERT_TRUE(client.PerformRequest("GET", url));
   EXPECT_EQ(client.Document.Bytes(), "c");
   EXPECT_EQ(server.Accepted(), 3);
