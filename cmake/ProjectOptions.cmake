@@ -9,6 +9,12 @@ if(ORDERDATES_SANITIZE)
   target_link_options(project_options INTERFACE ${_san})
 endif()
 
+# Fuzzing instruments every library for coverage, so that libFuzzer sees the
+# branches of the code under test and not only those of the harness.
+if(ORDERDATES_FUZZ)
+  target_compile_options(project_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
+
 # add_project_library(name SOURCES ... [LIBS ...])
 function(add_project_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
