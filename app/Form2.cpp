@@ -119,13 +119,19 @@ TFbQuery* TForm2::CreateQuery(const char* name, const std::vector<std::string>& 
 }
 
 void TForm2::ShowCentred() {
-  if (QScreen* screen = this->screen()) {
-    const QRect area = screen->geometry();
-    QRect frame = frameGeometry();
-    frame.moveCenter(area.center());
-    move(frame.topLeft());
-  }
+  // The frame is known once the platform window exists; centring the frame
+  // before that would leave the window off by the frame's width.
+  winId();
+  auto centre = [this] {
+    if (QScreen* screen = this->screen()) {
+      QRect frame = frameGeometry();
+      frame.moveCenter(screen->geometry().center());
+      if (frame.topLeft() != frameGeometry().topLeft()) move(frame.topLeft());
+    }
+  };
+  centre();
   show();
+  centre();
 }
 
 void TForm2::SetStatusText(const std::string& text) {

@@ -1,0 +1,98 @@
+// Nothing is written unless the run completes: the program is killed while
+// it walks the goods lines of a large database, and the database must hold
+// exactly its old values afterwards.
+#include "tests/app/support/AppTestSupport.h"
+#include "tests/db/support/TestDatabase.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTest>
+
+#include <condition_variable>
+#include <mutex>
+
+#ifndef ORDERDATES_UNDER_TEST
+#error "ORDERDATES_UNDER_TEST must name the program built for the tests"
+#endif
+
+using namespace od;
+using namespace od::apptest;
+
+class ProgramKillTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void initTestCase() { test::TestRunDirectory(); }
+
+  void killedRunCommitsNothing_data() {
+    QTest::addColumn<int>("killAtRequest");
+    QTest::newRow("early in the walk") << 3;
+    QTest::newRow("deep in the walk") << 1500;
+  }
+  void killedRunCommitsNothing() {
+    QFETCH(int, killAtRequest);
+    constexpr int kGoods = 20000;
+    constexpr int kOrders = 4000;
+    test::TestDatabase db("kill");
+    CreateOrderSchema(db);
+    db.Execute("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < " + std::to_string(kGoods) +
+               ") DO BEGIN INSERT INTO TBL_ZAKAZ_TOVARS (ID, ZAKAZ_ID, DATA_TIME_SEND) VALUES (:I + 1, "
+               "MOD(:I, " +
+               std::to_string(kOrders) +
+               ") + 1, DATEADD(:I SECOND TO TIMESTAMP '2001-01-01 12:00:00')); I = I + "
+               "1; END END");
+    const std::map<int, std::string> before = SendDates(db);
+    QCOMPARE(static_cast<int>(before.size()), kGoods);
+
+    // The service answers every order until the chosen request, which it
+    // holds until the program is gone: the kill then finds the program
+    // inside its walk with earlier updates executed and not committed.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    int seen = 0;
+    demo::TOrderService service([&](const std::string&) {
+      std::unique_lock lock(mutex);
+      if (++seen == killAtRequest) released.wait(lock, [&] { return release; });
+      return ScriptedReply("05.03.2024 14:07:09\r\n");
+    });
+    auto letGo = [&] {
+      std::lock_guard lock(mutex);
+      release = true;
+      released.notify_all();
+    };
+
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("LANG", "ru_RU.UTF-8");
+    environment.insert("LC_ALL", "ru_RU.UTF-8");
+    environment.insert("ORDERDATES_TEST_DB_NAME", QString::fromStdString(db.Path()));
+    environment.insert("ORDERDATES_TEST_SERVICE_HOST", QString::fromStdString(service.Host()));
+    program.setProcessEnvironment(environment);
+    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.start(QStringLiteral(ORDERDATES_UNDER_TEST), {});
+    QVERIFY(program.waitForStarted(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(service.RequestCount() >= static_cast<std::size_t>(killAtRequest), 240000);
+    QCOMPARE(program.state(), QProcess::Running);
+
+    program.kill(); // SIGKILL
+    QVERIFY(program.waitForFinished(30000));
+    QCOMPARE(program.exitStatus(), QProcess::CrashExit);
+    letGo();
+    service.Stop();
+
+    // Earlier orders were answered and their goods lines updated inside the
+    // run's transaction; none of it may have reached the database.
+    QCOMPARE(SendDates(db), before);
+    QCOMPARE(UpdateLog(db).size(), std::size_t{0});
+  }
+};
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ProgramKillTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "ProgramKillTest.moc"
