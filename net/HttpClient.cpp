@@ -133,9 +133,9 @@ TUrlParts SplitUrl(std::string_view url) {
     parts.Host = std::string(authority);
   }
 
-  parts.Target = "/" + std::string(tail);
+  parts.Target.assign(1, '/').append(tail);
   if (tail.find('?') != std::string_view::npos) {
-    parts.Path = "/" + std::string(TextBefore(tail, "?"));
+    parts.Path.assign(1, '/').append(TextBefore(tail, "?"));
     parts.Query = std::string(TextAfter(tail, "?"));
   } else {
     parts.Path = parts.Target;
