@@ -211,6 +211,22 @@ TEST_F(SocketTest, SendsInChunksAndCountsThem) {
   EXPECT_EQ(server.Requests()[0], "0123456789");
 }
 
+TEST_F(SocketTest, SendRateLimitWaitsBetweenPieces) {
+  ScriptedServer server({ServerScript{{Hold()}, false}});
+  std::vector<std::string> waits;
+  TTCPBlockSocket socket;
+  socket.SendMaxChunk = 5;
+  socket.MaxSendBandwidth = 10; // bytes per second: 500 ms per piece
+  socket.OnStatus = [&](TBlockSocket&, THookSocketReason reason, const std::string& text) {
+    if (reason == HR_Wait) waits.push_back(text);
+  };
+  Connect(socket, server);
+  EXPECT_EQ(socket.SendBytes("0123456789", 10), 10);
+  ASSERT_EQ(waits.size(), 1u);
+  EXPECT_GT(std::stoi(waits[0]), 0);
+  EXPECT_LE(std::stoi(waits[0]), 500);
+}
+
 TEST_F(SocketTest, SendingToAResetPeerIsAnErrorNotASignal) {
   ScriptedServer server({Talk({Reset()})});
   TTCPBlockSocket socket;

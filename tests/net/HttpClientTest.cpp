@@ -66,6 +66,55 @@ INSTANTIATE_TEST_SUITE_P(
                     UrlCase{"http:///x", {"http", "", "", "localhost", "80", "/x", "", "/x"}},
                     UrlCase{"http://host/p#frag?q", {"http", "", "", "host", "80", "/p#frag", "q", "/p#frag?q"}}));
 
+// --- status and header lines --------------------------------------------------
+
+struct StatusCase {
+  const char* line;
+  int code;
+  const char* reason;
+};
+
+class StatusLineTest : public testing::TestWithParam<StatusCase> {};
+
+TEST_P(StatusLineTest, Parses) {
+  THttpClient client;
+  client.ParseStatusLine(GetParam().line);
+  EXPECT_EQ(client.ResultCode, GetParam().code);
+  EXPECT_EQ(client.ResultString, GetParam().reason);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, StatusLineTest,
+                         testing::Values(StatusCase{"HTTP/1.1 200 OK", 200, "OK"}, StatusCase{"HTTP/1.0 404", 404, ""},
+                                         StatusCase{"HTTP/1.0  301   Moved  Permanently ", 301, "Moved  Permanently"},
+                                         StatusCase{"HTTP/1.1", 0, ""}, StatusCase{"HTTP/1.1 abc Bad", 0, "Bad"},
+                                         StatusCase{"HTTP/1.1 99999999999 Big", 0, "Big"},
+                                         StatusCase{"HTTP/1.1 -1 Neg", -1, "Neg"}));
+
+struct UnfoldCase {
+  std::vector<std::string> list;
+  std::vector<std::string> logical;
+};
+
+class UnfoldTest : public testing::TestWithParam<UnfoldCase> {};
+
+TEST_P(UnfoldTest, Joins) {
+  TStringList list;
+  for (const std::string& line : GetParam().list) list.Add(line);
+  std::vector<std::string> logical;
+  for (int index = 0; index < list.Count();) logical.push_back(THttpClient::UnfoldHeaderLine(list, index));
+  EXPECT_EQ(logical, GetParam().logical);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, UnfoldTest,
+                         testing::Values(UnfoldCase{{"A: 1", " more", "\tand", ""}, {"A: 1 more and", ""}},
+                                         UnfoldCase{{"A: 1", "\"q\"", ":c", "=d", "B: 2", ""},
+                                                    {"A: 1 \"q\" :c =d", "B: 2", ""}},
+                                         // The last line of the list is never joined to the one before; a line
+                                         // taken on its own loses blanks only at its end.
+                                         UnfoldCase{{"A: 1", " tail"}, {"A: 1", " tail"}},
+                                         UnfoldCase{{"A: 1  \t", "", " x"}, {"A: 1", "", " x"}},
+                                         UnfoldCase{{"", " x", ""}, {"", " x", ""}}));
+
 // --- request bytes -----------------------------------------------------------
 
 struct RequestCase {
