@@ -188,7 +188,8 @@ public:
   static std::string GetErrorDesc(int code);
   virtual std::string GetErrorDescEx();
 
-  // Adopts a descriptor that is already connected (the object closes it).
+  // Adopts a descriptor that is already connected; the object closes it
+  // from then on. A handle the object held before is left to the caller.
   void SetSocketHandle(int handle);
 
 protected:
