@@ -272,8 +272,10 @@ private slots:
 
     TBoxWatcher boxes(TAnswer::None); // nobody answers the final message
     bool closedWhileWalking = false;
+    // Looked at whenever the program dispatches events: inside the walk,
+    // once per goods line.
     QTimer closer;
-    closer.setInterval(1);
+    closer.setInterval(0);
     QObject::connect(&closer, &QTimer::timeout, [&] {
       if (service.RequestCount() < 2) return;
       for (QWidget* widget : QApplication::topLevelWidgets()) {

@@ -250,7 +250,7 @@ private slots:
     form.StopTimer();
     form.ShowCentred();
     bool raised = false;
-    TTimer failing(&form);
+    TTimer failing;
     failing.SetInterval(1);
     failing.SetOnTimer([&](TTimer& self) {
       self.SetEnabled(false);
