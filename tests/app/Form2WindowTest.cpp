@@ -32,6 +32,19 @@ TForm2Description Unattached() { return TestDescription("/nonexistent/orderdates
 
 std::string JoinedSql(TFbQuery* query) { return query->SQL().Text(); }
 
+// An event handler that fails.
+class TFailingHandler : public QObject {
+public:
+  int Calls = 0;
+
+protected:
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::User) return QObject::event(event);
+    ++Calls;
+    throw Exception(Cp("Сбой обработчика"));
+  }
+};
+
 } // namespace
 
 class Form2WindowTest : public QObject {
@@ -276,6 +289,21 @@ private slots:
     // The program goes on.
     QVERIFY(form.isVisible());
     QVERIFY(!Application()->Terminated());
+  }
+
+  void failureInAnyHandlerIsShown() {
+    TBoxWatcher boxes(TAnswer::Enter);
+    TFailingHandler handler;
+    QCoreApplication::postEvent(&handler, new QEvent(QEvent::User));
+    QTRY_COMPARE(handler.Calls, 1);
+    QCOMPARE(boxes.Count(), 1);
+    QCOMPARE(boxes.Open(), 0);
+    QCOMPARE(boxes.Boxes().front().Text, U("Сбой обработчика."));
+    QCOMPARE(boxes.Boxes().front().Title, U("Восстановление БД"));
+    // The loop goes on dispatching.
+    bool later = false;
+    QTimer::singleShot(0, qApp, [&] { later = true; });
+    QTRY_VERIFY(later);
   }
 
   void message_data() {
