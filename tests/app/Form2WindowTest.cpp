@@ -32,6 +32,17 @@ TForm2Description Unattached() { return TestDescription("/nonexistent/orderdates
 
 std::string JoinedSql(TFbQuery* query) { return query->SQL().Text(); }
 
+// Records the order in which the window's parts go.
+class TDestructionLog : public IFbDatabaseListener {
+public:
+  QStringList Order;
+  int StatementsLeft = -1;
+  void DatabaseDestroying(TFbCustomDatabase& database) noexcept override {
+    StatementsLeft = database.StatementCount();
+    Order << QStringLiteral("DB");
+  }
+};
+
 // An event handler that fails.
 class TFailingHandler : public QObject {
 public:
@@ -114,7 +125,21 @@ private slots:
     QVERIFY(!form.isVisible());
     // Creating the window attaches nothing.
     QVERIFY(!form.DB()->Connected());
+    QVERIFY(!form.DB()->ClientLibrary());
     QVERIFY(!form.Tr()->Active());
+  }
+
+  void destroyedInReverseOrder() {
+    TDestructionLog log;
+    auto form = std::make_unique<TForm2>(Unattached());
+    form->DB()->AddListener(&log);
+    QObject::connect(form->ProgressBar1(), &QObject::destroyed, [&] { log.Order << QStringLiteral("ProgressBar1"); });
+    QObject::connect(form->Label1(), &QObject::destroyed, [&] { log.Order << QStringLiteral("Label1"); });
+    form.reset();
+    // The statements (created after the connection) are gone before it; the
+    // controls (created first) go last.
+    QCOMPARE(log.StatementsLeft, 0);
+    QCOMPARE(log.Order, (QStringList{"DB", "ProgressBar1", "Label1"}));
   }
 
   void showsCentred() {
