@@ -9,6 +9,7 @@
 #include "app/Timer.h"
 #include "base/Exception.h"
 #include "db/Database.h"
+#include "db/Transaction.h"
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
 #include "text/Cp1251.h"
@@ -260,6 +261,52 @@ private slots:
     QVERIFY(!Application()->Terminated());
     QVERIFY(!form.DB()->Connected());
     QCOMPARE(service.RequestCount(), std::size_t{0});
+  }
+
+  void runAborted_data() {
+    QTest::addColumn<bool>("withTable");
+    QTest::addColumn<QString>("countSql");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("goods line table missing") << false << QString() << QString("TBL_ZAKAZ_TOVARS");
+    QTest::newRow("count below the bar's minimum") << true << "SELECT -1 FROM RDB$DATABASE"
+                                                   << "TProgressBar property out of range.";
+  }
+  void runAborted() {
+    QFETCH(bool, withTable);
+    QFETCH(QString, countSql);
+    QFETCH(QString, shown);
+    test::TestDatabase db("aborted");
+    if (withTable) {
+      CreateOrderSchema(db);
+      InsertGoods(db, {{1, 7}, {2, 9}});
+    }
+    demo::TOrderService service(ScriptedHandler({{"7", kDateA}, {"9", kDateB}}));
+    TForm2Description description = TestDescription(db.Path(), service.Host());
+    if (!countSql.isEmpty()) description.SQLCount = {countSql.toStdString()};
+
+    TBoxWatcher boxes(TAnswer::Enter);
+    {
+      TForm2 form(description);
+      form.ShowCentred();
+      QTRY_VERIFY_WITH_TIMEOUT(boxes.Count() == 1 && boxes.Open() == 0, 30000);
+      const TShownBox& box = boxes.Boxes().front();
+      QCOMPARE(box.Title, U("Восстановление БД"));
+      QCOMPARE(box.Icon, QMessageBox::Critical);
+      if (withTable)
+        QCOMPARE(box.Text, shown);
+      else
+        QVERIFY2(box.Text.startsWith("Form2.SQLCount:") && box.Text.contains(shown), qPrintable(box.Text));
+      // Left where it stopped, idle, with the connection still attached.
+      QCOMPARE(form.Label1()->text(), U("Подсчет количества"));
+      QVERIFY(!form.Timer1()->Counting());
+      QVERIFY(!Application()->Terminated());
+      QVERIFY(form.DB()->Connected());
+      QVERIFY(form.Tr()->Active());
+    }
+    // Destroying the window let go of the database: it can be read again,
+    // and holds nothing of the run.
+    QCOMPARE(service.RequestCount(), std::size_t{0});
+    if (withTable) QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, kOldDate}}));
   }
 
   void windowClosedDuringRun() {
