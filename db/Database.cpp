@@ -74,7 +74,9 @@ TFbCustomDatabase::~TFbCustomDatabase() {
     internalTransaction_.reset();
   }
   CloseForDestruction();
-  for (auto it = listeners_.rbegin(); it != listeners_.rend(); ++it) (*it)->DatabaseDestroying(*this);
+  // A listener may unregister itself (or statements) while it is told.
+  const std::vector<IFbDatabaseListener*> listeners(listeners_);
+  for (auto it = listeners.rbegin(); it != listeners.rend(); ++it) (*it)->DatabaseDestroying(*this);
   for (IFbStatementLink* statement : std::vector(statements_)) statement->DatabaseFreed(*this);
   statements_.clear();
   for (TFbCustomTransaction* transaction : std::vector(transactions_)) transaction->DatabaseGone(this);

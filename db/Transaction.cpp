@@ -146,7 +146,8 @@ void TFbCustomTransaction::DoStartTransaction() {
   NotifyStatements(TFbTransactionEvent::Starting, false);
 
   if (!Active()) {
-    for (auto it = listeners_.rbegin(); it != listeners_.rend(); ++it) (*it)->BeforeStart(*this);
+    const std::vector<IFbTransactionListener*> listeners(listeners_);
+    for (auto it = listeners.rbegin(); it != listeners.rend(); ++it) (*it)->BeforeStart(*this);
     IIBClientLibrary& library = Library();
     const ISC_STATUS result =
         library.isc_start_multiple(StatusVector(), &handle_, static_cast<short>(existence.size()), existence.data());
@@ -154,7 +155,7 @@ void TFbCustomTransaction::DoStartTransaction() {
       handle_ = 0;
       RaiseServerError(library, this);
     }
-    for (auto it = listeners_.rbegin(); it != listeners_.rend(); ++it) (*it)->AfterStart(*this);
+    for (auto it = listeners.rbegin(); it != listeners.rend(); ++it) (*it)->AfterStart(*this);
   }
 
   NotifyStatements(TFbTransactionEvent::Started, false);
