@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <ostream>
 #include <thread>
 
 #include "base/Ascii.h"
@@ -29,6 +30,18 @@ constexpr size_t kDrainLimit = 4 * 1024 * 1024;
 std::uint32_t Tick() {
   using namespace std::chrono;
   return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// Length of the line break at text[at] (a CR or an LF): CR LF and LF CR are
+// one break; a lone CR or LF, the last byte of the text included, is noted
+// so that its partner at the front of the next packet can be dropped.
+size_t LineBreakLength(std::string_view text, size_t at, bool& sawLoneCR, bool& sawLoneLF) {
+  if (at + 1 < text.size() && text[at + 1] != text[at] && (text[at + 1] == '\r' || text[at + 1] == '\n')) return 2;
+  if (text[at] == '\r')
+    sawLoneCR = true;
+  else
+    sawLoneLF = true;
+  return 1;
 }
 
 // Wrap-around safe difference of two ticks.
@@ -331,6 +344,39 @@ bool IsIPv6Text(std::string_view text) {
   // A single word with no "::" is a plain number, not an address.
   return !(parts.size() == 1 && !zeroRun);
 }
+
+// ---------------------------------------------------------------------------
+
+void TReadAhead::Assign(std::string text, size_t offset) {
+  data_ = std::move(text);
+  start_ = std::min(offset, data_.size());
+  if (empty()) clear();
+}
+
+void TReadAhead::clear() noexcept {
+  data_.clear();
+  start_ = 0;
+}
+
+void TReadAhead::Consume(size_t count) {
+  start_ += std::min(count, size());
+  if (empty()) {
+    clear();
+  } else if (start_ > 65536 && start_ > data_.size() / 2) {
+    // Give back the consumed front now and then, so the buffer stays near
+    // the size of what it holds.
+    data_.erase(0, start_);
+    start_ = 0;
+  }
+}
+
+std::string TReadAhead::TakeAll() {
+  std::string bytes = start_ == 0 ? std::move(data_) : data_.substr(start_);
+  clear();
+  return bytes;
+}
+
+std::ostream& operator<<(std::ostream& out, const TReadAhead& bytes) { return out << bytes.View(); }
 
 // ---------------------------------------------------------------------------
 
@@ -766,6 +812,14 @@ bool TBlockSocket::WaitWritable(int timeout) {
   return ready;
 }
 
+void TBlockSocket::SkipSplitLineEnd() {
+  if (!ConvertLineEnd || ReadAhead.empty()) return;
+  if (SawLoneCR && ReadAhead.View().front() == '\n') ReadAhead.Consume(1);
+  if (SawLoneLF && !ReadAhead.empty() && ReadAhead.View().front() == '\r') ReadAhead.Consume(1);
+  SawLoneCR = false;
+  SawLoneLF = false;
+}
+
 std::string TBlockSocket::ReceivePacket(int timeout) {
   std::string result;
   ClearLastError();
@@ -775,7 +829,7 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
     result.resize(got > 0 ? static_cast<size_t>(got) : 0);
   };
   if (!ReadAhead.empty()) {
-    result.swap(ReadAhead);
+    result = ReadAhead.TakeAll();
   } else {
     sched_yield();
     int pending = PendingBytes();
@@ -806,6 +860,28 @@ std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& term
   ClearLastError();
   if (terminator.empty()) return {};
   const bool lineEndMode = ConvertLineEnd && terminator == "\r\n";
+  // A whole line may already wait in ReadAhead: cut it from there directly.
+  // Only when the gathered text could not break the length limit, which the
+  // general path below reports.
+  if (!ReadAhead.empty() && (MaxLineLength == 0 || ReadAhead.size() <= static_cast<size_t>(MaxLineLength))) {
+    SkipSplitLineEnd();
+    const std::string_view held = ReadAhead.View();
+    size_t at = std::string_view::npos;
+    size_t length = 0;
+    if (lineEndMode) {
+      at = held.find_first_of("\r\n");
+      if (at != std::string_view::npos) length = LineBreakLength(held, at, SawLoneCR, SawLoneLF);
+    } else {
+      at = held.find(terminator);
+      length = terminator.size();
+    }
+    if (at != std::string_view::npos) {
+      std::string line(held.substr(0, at));
+      ReadAhead.Consume(at + length);
+      ReportError();
+      return line;
+    }
+  }
   std::string acc;
   size_t pos = std::string::npos;
   size_t breakLength = 0;
@@ -819,13 +895,7 @@ std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& term
         const size_t at = acc.find_first_of("\r\n", scanned);
         if (at != std::string::npos) {
           pos = at;
-          breakLength = 1;
-          if (at + 1 < acc.size() && acc[at + 1] != acc[at] && (acc[at + 1] == '\r' || acc[at + 1] == '\n'))
-            breakLength = 2;
-          else if (acc[at] == '\r')
-            SawLoneCR = true;
-          else
-            SawLoneLF = true;
+          breakLength = LineBreakLength(acc, at, SawLoneCR, SawLoneLF);
         }
       } else {
         pos = acc.find(terminator, scanned >= terminator.size() ? scanned - terminator.size() + 1 : 0);
@@ -849,9 +919,10 @@ std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& term
   std::string result;
   if (pos != std::string::npos) {
     result = acc.substr(0, pos);
-    acc.erase(0, pos + breakLength);
+    ReadAhead.Assign(std::move(acc), pos + breakLength);
+  } else {
+    ReadAhead = std::move(acc);
   }
-  ReadAhead = std::move(acc);
   ReportError();
   return result;
 }
@@ -867,13 +938,23 @@ int TBlockSocket::ReceiveExact(void* buffer, int length, int timeout) {
   if (length <= 0) return 0;
   char* out = static_cast<char*>(buffer);
   int copied = 0;
+  if (!ReadAhead.empty()) {
+    // Served from ReadAhead first, as a packet read would, without handing
+    // the rest of it around.
+    SkipSplitLineEnd();
+    const size_t take = std::min(ReadAhead.size(), static_cast<size_t>(length));
+    std::memcpy(out, ReadAhead.View().data(), take);
+    ReadAhead.Consume(take);
+    copied = static_cast<int>(take);
+    if (copied >= length) return copied;
+  }
   while (true) {
     const std::uint32_t start = Tick();
     std::string packet = ReceivePacket(timeout);
     const size_t take = std::min(packet.size(), static_cast<size_t>(length - copied));
     std::memcpy(out + copied, packet.data(), take);
     copied += static_cast<int>(take);
-    if (take < packet.size()) ReadAhead = packet.substr(take);
+    if (take < packet.size()) ReadAhead.Assign(std::move(packet), take);
     if (lastError_ != 0 || copied >= length) break;
     if (!InterPacketTimeout && timeout >= 0) {
       timeout -= TickDiff(start, Tick());

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -105,6 +106,38 @@ int SocketLibraryUsers();
 int ErrnoToWsaError(int error) noexcept;
 int ResolverToWsaError(int result, int savedErrno) noexcept;
 
+// Bytes received from the system but not yet handed out. Reads take them
+// from the front by moving a start offset, so that many small reads out of
+// one large packet cost what they take, not what is left behind them.
+class TReadAhead {
+public:
+  bool empty() const noexcept { return start_ == data_.size(); }
+  size_t size() const noexcept { return data_.size() - start_; }
+  std::string_view View() const noexcept { return std::string_view(data_).substr(start_); }
+  operator std::string_view() const noexcept { return View(); }
+  std::string str() const { return std::string(View()); }
+
+  TReadAhead& operator=(std::string bytes) {
+    Assign(std::move(bytes));
+    return *this;
+  }
+  // Holds the bytes of text from offset on.
+  void Assign(std::string text, size_t offset = 0);
+  void clear() noexcept;
+  // Drops count bytes from the front.
+  void Consume(size_t count);
+  // Hands out every byte held and leaves the buffer empty.
+  std::string TakeAll();
+
+  friend bool operator==(const TReadAhead& a, std::string_view b) noexcept { return a.View() == b; }
+
+private:
+  std::string data_;
+  size_t start_ = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const TReadAhead& bytes);
+
 class TBlockSocket;
 
 using THookSocketStatus = std::function<void(TBlockSocket& sender, THookSocketReason reason, const std::string& text)>;
@@ -130,7 +163,7 @@ public:
   TVarSin LocalAddress{};
   TVarSin RemoteAddress{};
   std::int32_t Tag = 0;
-  std::string ReadAhead;
+  TReadAhead ReadAhead;
   bool RaiseExcept = false;
   std::int32_t MaxLineLength = 0;
   std::int32_t MaxSendBandwidth = 0;
@@ -200,6 +233,9 @@ protected:
   void CreateSocketFor(const TVarSin& address);
   void PlainConnect(const std::string& host, const std::string& port);
   bool StopRequested();
+  // What ReceivePacket does to the front of every packet it hands out in
+  // line-end mode: drop the second half of a break split across packets.
+  void SkipSplitLineEnd();
   void LimitRate(int length, int limit, std::uint32_t& nextTime);
   bool PollOnce(int timeout, short events);
   bool WaitFor(int timeout, short events);

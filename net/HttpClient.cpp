@@ -374,7 +374,7 @@ bool THttpClient::SendRequest(const std::string& headerBlock, bool expect100) {
     } else {
       const std::string upper = UpperAscii(line);
       const std::int32_t code = IntegerValue(TrimView(TextBefore(TrimView(TextAfter(line, " ")), " ")), 0);
-      Sock->ReadAhead = line + "\r\n" + Sock->ReadAhead;
+      Sock->ReadAhead = line + "\r\n" + Sock->ReadAhead.str();
       if (!StartsWith(upper, "HTTP/") || code < 100 || code > 199) return true;
     }
     UploadSize = static_cast<std::int32_t>(std::min<std::int64_t>(size, INT32_MAX));

@@ -76,6 +76,27 @@ INSTANTIATE_TEST_SUITE_P(Codes, ResolverMapTest,
                          testing::Values(std::pair{EAI_NONAME, 11001}, std::pair{EAI_AGAIN, 11002},
                                          std::pair{EAI_FAIL, 11003}, std::pair{EAI_NODATA, 11004}, std::pair{0, 0}));
 
+// --- the read-ahead buffer ------------------------------------------------------
+
+TEST(ReadAhead, TakesFromTheFrontAndHandsOutTheRest) {
+  TReadAhead bytes;
+  EXPECT_TRUE(bytes.empty());
+  bytes.Assign("xxabcdef", 2);
+  EXPECT_EQ(bytes, "abcdef");
+  EXPECT_EQ(bytes.size(), 6u);
+  bytes.Consume(2);
+  EXPECT_EQ(bytes, "cdef");
+  EXPECT_EQ(bytes.TakeAll(), "cdef");
+  EXPECT_TRUE(bytes.empty());
+  bytes = std::string(200000, 'z');
+  for (int i = 0; i < 199999; ++i) bytes.Consume(1);
+  EXPECT_EQ(bytes, "z");
+  bytes.Consume(5);
+  EXPECT_TRUE(bytes.empty());
+  bytes.Assign("abc", 10);
+  EXPECT_TRUE(bytes.empty());
+}
+
 // --- line, packet and exact reads ----------------------------------------------
 
 struct ReadCase {

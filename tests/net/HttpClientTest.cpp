@@ -346,6 +346,21 @@ INSTANTIATE_TEST_SUITE_P(
                      200,
                      "OK",
                      "abcdef"},
+        ResponseCase{"ManyTinyChunksInOnePacket",
+                     {Send([] {
+                       std::string text = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+                       for (int i = 0; i < 20000; ++i)
+                         text += "1\r\n" + std::string(1, static_cast<char>('a' + i % 26)) + "\r\n";
+                       return text + "0\r\n\r\n";
+                     }())},
+                     true,
+                     200,
+                     "OK",
+                     [] {
+                       std::string body;
+                       for (int i = 0; i < 20000; ++i) body += static_cast<char>('a' + i % 26);
+                       return body;
+                     }()},
         ResponseCase{"ChunkSizeNotHexEndsBody",
                      {Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\nzz\r\nmore")},
                      true,
