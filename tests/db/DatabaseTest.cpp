@@ -310,6 +310,58 @@ TEST_F(Database, DestroyingAnOpenConnectionDetaches) {
   EXPECT_EQ(file_->Scalar(attachments), "0");
 }
 
+// A transaction the connection does not know about makes the server refuse
+// the detach; the refusal also shuts the attachment down.
+isc_tr_handle StartStrayTransaction(TFbCustomDatabase& db) {
+  isc_tr_handle stray = 0;
+  struct {
+    isc_db_handle* db;
+    ISC_LONG length;
+    const char* tpb;
+  } teb{db.HandleAddress(), 0, nullptr};
+  EXPECT_EQ(db.ClientLibrary()->isc_start_multiple(StatusVector(), &stray, 1, &teb), 0);
+  return stray;
+}
+
+void ReleaseLeftovers(IIBClientLibrary& library, isc_tr_handle stray, isc_db_handle attachment) {
+  library.isc_rollback_transaction(StatusVector(), &stray);
+  library.isc_detach_database(StatusVector(), &attachment);
+}
+
+TEST_F(Database, FailedDetachStillLeavesTheConnectionClosed) {
+  db_->Open();
+  const isc_tr_handle stray = StartStrayTransaction(*db_);
+  const isc_db_handle attachment = db_->Handle();
+  std::vector<std::string> log;
+  db_->AfterDisconnect = [&](TFbCustomDatabase& db) { log.push_back(db.Connected() ? "open" : "closed"); };
+  EXPECT_NO_THROW(db_->Close());
+  EXPECT_FALSE(db_->Connected());
+  EXPECT_EQ(log, (std::vector<std::string>{"closed"}));
+  ReleaseLeftovers(*db_->ClientLibrary(), stray, attachment);
+}
+
+TEST_F(Database, LostConnectionIsNoticedWhenClosing) {
+  db_->Open();
+  TFbTransaction tr;
+  tr.SetDefaultDatabase(db_);
+  tr.StartTransaction();
+  std::vector<std::string> log;
+  TRecorder statement("s", log);
+  db_->RegisterStatement(&statement);
+  const isc_tr_handle stray = StartStrayTransaction(*db_);
+  isc_db_handle attachment = db_->Handle();
+  isc_db_handle copy = attachment;
+  EXPECT_EQ(db_->ClientLibrary()->isc_detach_database(StatusVector(), &copy), isc_open_trans);
+  db_->OnLostConnect = [&](TFbDatabase& db) { log.push_back(db.Connected() ? "lost+" : "lost-"); };
+  db_->AfterDisconnect = [&](TFbCustomDatabase&) { log.push_back("after-disconnect"); };
+  EXPECT_NO_THROW(db_->Close());
+  EXPECT_FALSE(db_->Connected());
+  EXPECT_FALSE(tr.Active());
+  EXPECT_EQ(log, (std::vector<std::string>{"s:disconnected-", "lost-"}));
+  db_->UnregisterStatement(&statement);
+  ReleaseLeftovers(*db_->ClientLibrary(), stray, attachment);
+}
+
 TEST_F(Database, InternalTransactionUsesTheConnection) {
   TFbCustomTransaction& internal = db_->InternalTransaction();
   EXPECT_EQ(internal.DefaultDatabase(), db_);
