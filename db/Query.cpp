@@ -683,7 +683,8 @@ TFbXSQLVAR& TFbCustomQuery::ColumnByName(std::string_view name) {
 TFbXSQLVAR& TFbCustomQuery::ParameterByName(std::string_view name) {
   TFbXSQLVAR* param = Params().FindByName(name);
   if (param != nullptr) return *param;
-  const std::string_view text = TrimView(sql_.Text());
+  const std::string full = sql_.Text();
+  const std::string_view text = TrimView(full);
   if (text.size() >= 8 && UpperAscii(text.substr(0, 8)) == "EXECUTE ") return ColumnByName(name);
   throw Exception(Format("Parameter \"%.*s\" does not exist in %s", static_cast<int>(name.size()), name.data(),
                          FullName().c_str()));
