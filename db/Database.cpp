@@ -129,7 +129,11 @@ void TFbCustomDatabase::CheckActive() const {
 std::intptr_t TFbCustomDatabase::CallCheck(std::intptr_t result, bool raise) {
   RestoreDefaultFpuControlWord();
   idle_ = false;
-  if (raise && result > 0) RaiseServerError(*library_, this);
+  if (raise && result > 0) {
+    // Without a library nothing was called through this connection.
+    if (!library_) CheckActive();
+    RaiseServerError(*library_, this);
+  }
   return result;
 }
 
