@@ -411,3 +411,31 @@ TEST_F(Database, QueryValueNeedsTheStatementSide) {
 
 } // namespace
 } // namespace od
+
+namespace od {
+namespace {
+
+// A program that ends with a connection still attached and a transaction
+// still running must still end cleanly: the engine is stopped before the
+// client library's own clean-up, with no crash and no hang.
+TFbDatabase* gLeftOpen = nullptr;
+
+TEST(DatabaseAtExit, OpenConnectionDoesNotDisturbTheEnd) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test::TestDatabase file("at-exit");
+  EXPECT_EXIT(
+      {
+        gLeftOpen = new TFbDatabase();
+        gLeftOpen->SetDBName(file.Path());
+        for (const auto& line : test::TestDBParams()) gLeftOpen->DBParams().Add(line);
+        gLeftOpen->Open();
+        auto* tr = new TFbTransaction(gLeftOpen);
+        tr->SetDefaultDatabase(gLeftOpen);
+        tr->StartTransaction();
+        std::exit(gLeftOpen->Connected() && tr->Active() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace
+} // namespace od
