@@ -148,6 +148,10 @@ TParamScanResult ScanParams(std::string_view text, TSqlKind kind, const TParamSc
   bool searchOn = kind != TSqlKind::DDL;
   bool inWhere = false;
   int whereDepth = 0;
+  // The last character of code (outside literals and comments) when only
+  // blanks followed it; npos after a literal or a comment.
+  constexpr size_t kNone = std::string_view::npos;
+  size_t lastCode = kNone;
 
   auto fail = [&](TParamScanError error) {
     result.Error = error;
@@ -176,17 +180,20 @@ TParamScanResult ScanParams(std::string_view text, TSqlKind kind, const TParamSc
         ++p;
       }
       i = p + 1;
+      lastCode = kNone;
       continue;
     }
     if (c == '-' && next == '-') {
       i += 2;
       while (i < n && text[i] != '\r' && text[i] != '\n' && text[i] != '\0') ++i;
+      lastCode = kNone;
       continue;
     }
     if (c == '/' && next == '*') {
       const size_t end = text.find("*/", i + 2);
       if (end == std::string_view::npos) return fail(TParamScanError::EofInComment);
       i = end + 2;
+      lastCode = kNone;
       continue;
     }
 
@@ -218,11 +225,13 @@ TParamScanResult ScanParams(std::string_view text, TSqlKind kind, const TParamSc
       param.EndPos = static_cast<int>(nameEnd);
       param.InWhere = inWhere;
       param.NotFollowedByOperator = NotFollowedByOperator(text, nameEnd);
+      param.OperatorPos = lastCode == kNone ? 0 : static_cast<int>(lastCode) + 1;
       if (options.Generate) {
         result.Processed[i] = '?';
         for (size_t p = i + 1; p < nameEnd; ++p) result.Processed[p] = ' ';
       }
       result.Params.push_back(std::move(param));
+      lastCode = nameEnd - 1;
       i = nameEnd;
       continue;
     }
@@ -252,6 +261,7 @@ TParamScanResult ScanParams(std::string_view text, TSqlKind kind, const TParamSc
       }
       // Skip the rest of the word so that no keyword is found inside it.
       while (i < n && IsNameChar(text[i])) ++i;
+      lastCode = i - 1;
       continue;
     }
     if (inWhere) {
@@ -265,6 +275,7 @@ TParamScanResult ScanParams(std::string_view text, TSqlKind kind, const TParamSc
         }
       }
     }
+    if (!IsSpaceChar(c)) lastCode = i;
     ++i;
   }
   return result;
@@ -279,11 +290,10 @@ std::string RewriteNullComparisons(std::string_view text, const std::vector<TPar
     const TParamOccurrence& param = params[k];
     if (k >= isNull.size() || !isNull[k] || !param.InWhere || !param.NotFollowedByOperator) continue;
     if (param.StartPos < 1 || static_cast<size_t>(param.EndPos) > out.size()) continue;
-    const size_t marker = static_cast<size_t>(param.StartPos) - 1;
-    size_t p = marker;
-    while (p > 0 && IsSpaceChar(out[p - 1])) --p;
-    if (p == 0) continue;
-    const size_t op = p - 1;
+    // Only an operator in code counts: never one inside a comment or a
+    // literal that happens to stand before the marker.
+    if (param.OperatorPos < 1) continue;
+    const size_t op = static_cast<size_t>(param.OperatorPos) - 1;
     size_t from;
     const char* replacement;
     const char before = op > 0 ? out[op - 1] : '\0';

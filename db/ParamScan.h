@@ -28,6 +28,9 @@ struct TParamOccurrence {
   int EndPos = 0;   // 1-based position of the name's last character (the closing quote when quoted)
   bool InWhere = false;
   bool NotFollowedByOperator = false;
+  // 1-based position of the last code character before the marker when only
+  // blanks lie between them (not a literal or a comment); 0 otherwise.
+  int OperatorPos = 0;
 };
 
 enum class TParamScanError { None, EofInString, EofInComment, NameExpected };

@@ -242,6 +242,9 @@ INSTANTIATE_TEST_SUITE_P(
                     RewriteCase{"SELECT * FROM T WHERE A>=:P", "SELECT * FROM T WHERE A>=:P"},
                     RewriteCase{"SELECT * FROM T WHERE A=:P+1", "SELECT * FROM T WHERE A=:P+1"},
                     RewriteCase{"UPDATE T SET A=:P", "UPDATE T SET A=:P"},
+                    RewriteCase{"SELECT * FROM T WHERE A -- x=\n :P", "SELECT * FROM T WHERE A -- x=\n :P"},
+                    RewriteCase{"SELECT * FROM T WHERE A = /* c */ :P", "SELECT * FROM T WHERE A = /* c */ :P"},
+                    RewriteCase{"SELECT * FROM T WHERE A = 'x=' :P", "SELECT * FROM T WHERE A = 'x=' :P"},
                     RewriteCase{"SELECT * FROM T WHERE A=:P OR B<>:Q",
                                 "SELECT * FROM T WHERE A IS NULL  OR B IS NOT NULL "}));
 
