@@ -397,7 +397,16 @@ void TFbCustomQuery::DescribeParameters() {
       const int n = std::min(userParams_->Count(), execParams_->Count());
       for (int i = 0; i < n; ++i) {
         TFbXSQLVAR& param = userParams_->At(i);
-        if (param.IsNull()) param.TakeDescribedType(execParams_->At(i));
+        const TFbXSQLVAR& described = execParams_->At(i);
+        if (param.IsNull()) {
+          param.TakeDescribedType(described);
+        } else if ((described.DataType() == kSqlBlob || described.DataType() == kSqlArray) &&
+                   param.DataType() != kSqlBlob) {
+          // A value given for a BLOB goes to the server as a BLOB of its text.
+          ISC_QUAD id{};
+          if (!WriteBlob(param.AsString(), &id)) RaiseClientError(fbceBlobCannotBeWritten);
+          param.SetRawValue(kSqlBlob, sizeof id, &id);
+        }
       }
     }
   }

@@ -186,6 +186,17 @@ TEST_F(ColumnValueTest, ParameterValuesOfEveryKindReachTheServer) {
   EXPECT_TRUE(q.ColumnAt(6).IsNull());
 }
 
+TEST_F(ColumnValueTest, TextForABlobParameterIsWrittenAsABlob) {
+  TFbQuery& q = form_->AddQuery("Q", {"UPDATE TBL_ZAKAZ_TOVARS SET C_BLOB = :B WHERE ID = 3"});
+  q.ParameterByName("B").SetAsString("long text \xC4\xE0");
+  q.ExecQuery();
+  EXPECT_EQ(q.ParameterByName("B").DataType(), kSqlBlob);
+  TFbQuery& read = form_->AddQuery("R", {"SELECT C_BLOB FROM TBL_ZAKAZ_TOVARS WHERE ID = 3"});
+  read.ExecQuery();
+  EXPECT_EQ(read.ColumnAt(0).AsString(), "long text \xC4\xE0");
+  form_->Tr().Rollback();
+}
+
 TEST_F(ColumnValueTest, IntegerForATimestampParameterIsTheServersToConvert) {
   TFbQuery& q = form_->AddQuery("Q", {"UPDATE TBL_ZAKAZ_TOVARS SET DATA_TIME_SEND = :T WHERE ID = 3"});
   q.ParameterByName("T").SetAsInteger(5);
