@@ -197,12 +197,6 @@ INSTANTIATE_TEST_SUITE_P(Texts, ScanErrorTest,
                                          ErrorCase{"SELECT * FROM T WHERE A=:\"\"", TParamScanError::NameExpected},
                                          ErrorCase{"SELECT * FROM T WHERE A=:\"open", TParamScanError::EofInString}));
 
-TEST(ScanErrorTest, Texts) {
-  EXPECT_STREQ(ParamScanErrorText(TParamScanError::EofInString), "EOF in string detected");
-  EXPECT_STREQ(ParamScanErrorText(TParamScanError::EofInComment), "EOF in comment detected");
-  EXPECT_STREQ(ParamScanErrorText(TParamScanError::NameExpected), "Parameter name expected");
-}
-
 TEST(ScanErrorTest, EmptyNameWhileLoadingStopsQuietly) {
   const TParamScanResult result =
       ScanParams("SELECT * FROM T WHERE A=:B AND C=:", TSqlKind::Select, {.QuietOnEmptyName = true});
