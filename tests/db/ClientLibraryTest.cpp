@@ -10,19 +10,13 @@
 
 #include "db/Database.h"
 #include "db/FbErrors.h"
+#include "tests/db/support/MessageOf.h"
 #include "tests/db/support/TestDatabase.h"
 
 namespace od {
 namespace {
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return "<no exception>";
-}
+using test::MessageOf;
 
 TEST(ClientLibrary, DefaultNameMeansThePlatformClient) {
   EXPECT_EQ(ClientLibraryFileName("gds32.dll"), "libfbclient.so.2");

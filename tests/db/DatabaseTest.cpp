@@ -7,19 +7,13 @@
 #include "db/ClientLibrary.h"
 #include "db/FbErrors.h"
 #include "db/Transaction.h"
+#include "tests/db/support/MessageOf.h"
 #include "tests/db/support/TestDatabase.h"
 
 namespace od {
 namespace {
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return "<no exception>";
-}
+using test::MessageOf;
 
 // Stands in for a statement: records what the connection tells it.
 class TRecorder : public IFbStatementLink, public IFbDatabaseListener {

@@ -10,10 +10,12 @@
 
 #include "db/FbErrors.h"
 #include "tests/db/QueryFixture.h"
+#include "tests/db/support/MessageOf.h"
 
 namespace od {
 namespace {
 
+using test::MessageOf;
 using test::TConnectedForm;
 using test::TestDatabase;
 
@@ -32,15 +34,6 @@ protected:
     file_ = nullptr;
   }
   void SetUp() override { test::UseRussianFormats(); }
-
-  template <typename Fn> static std::string MessageOf(Fn&& fn) {
-    try {
-      fn();
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-    return "<no exception>";
-  }
 
   static TestDatabase* file_;
   TConnectedForm form_{*file_};

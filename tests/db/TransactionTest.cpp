@@ -8,19 +8,13 @@
 #include "db/ClientLibrary.h"
 #include "db/Database.h"
 #include "db/FbErrors.h"
+#include "tests/db/support/MessageOf.h"
 #include "tests/db/support/TestDatabase.h"
 
 namespace od {
 namespace {
 
-std::string MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& error) {
-    return error.Message();
-  }
-  return "<no exception>";
-}
+using test::MessageOf;
 
 // Runs one statement inside the transaction, the way a statement object
 // would: the connection's handle, the transaction's handle.
