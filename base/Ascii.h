@@ -13,9 +13,7 @@ constexpr bool IsUpperAscii(char c) noexcept { return c >= 'A' && c <= 'Z'; }
 constexpr bool IsLowerAscii(char c) noexcept { return c >= 'a' && c <= 'z'; }
 constexpr bool IsAlpha(char c) noexcept { return IsUpperAscii(c) || IsLowerAscii(c); }
 constexpr bool IsAlnum(char c) noexcept { return IsAlpha(c) || IsDigit(c); }
-constexpr bool IsHexDigit(char c) noexcept {
-  return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+constexpr bool IsHexDigit(char c) noexcept { return IsDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 constexpr int HexValue(char c) noexcept {
   return IsDigit(c) ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
 }

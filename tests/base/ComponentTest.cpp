@@ -65,7 +65,8 @@ TEST_P(FullNameTest, JoinsNamedOwnersOutermostFirst) {
 
 INSTANTIATE_TEST_SUITE_P(Chains, FullNameTest,
                          ::testing::Values(FullNameCase{{"Form2", "DB"}, "Form2.DB"}, FullNameCase{{"DB"}, "DB"},
-                                           FullNameCase{{"", "DB"}, "DB"}, FullNameCase{{"Form2", "", "Tr"}, "Form2.Tr"},
+                                           FullNameCase{{"", "DB"}, "DB"},
+                                           FullNameCase{{"Form2", "", "Tr"}, "Form2.Tr"},
                                            FullNameCase{{"Form2", ""}, "Form2"}, FullNameCase{{"", ""}, ""},
                                            FullNameCase{{"A", "B", "C"}, "A.B.C"}));
 
