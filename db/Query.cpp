@@ -545,11 +545,9 @@ void TFbCustomQuery::DoExecQuery() {
   }
   BeforeExecute();
   const bool hasParams = Params().Count() > 0;
-  if (ParamSearchActive() && hasParams) {
-    Prepare();
-  } else if (!prepared_) {
-    Prepare();
-  }
+  // With parameters, Prepare itself decides whether their NULL states ask
+  // for a rewritten text; without, only an unprepared statement needs it.
+  if ((ParamSearchActive() && hasParams) || !prepared_) Prepare();
 
   TFbXSQLDA* input = userParams_.get();
   if (useExecArea_ && hasParams) {
