@@ -302,14 +302,8 @@ TEST_F(SocketTest, BindThenConnectUsesTheBoundSocket) {
 }
 
 TEST_F(SocketTest, RaisesOnlyWhenToldTo) {
-  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  socklen_t length = sizeof(address);
-  getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
-  const std::string port = std::to_string(ntohs(address.sin_port));
+  const test::RefusingPort refusing;
+  const std::string port = refusing.PortText();
 
   std::string errorStatus;
   TTCPBlockSocket quiet;
@@ -330,7 +324,6 @@ TEST_F(SocketTest, RaisesOnlyWhenToldTo) {
     EXPECT_EQ(e.ErrorCode(), 10061);
     EXPECT_EQ(e.ErrorMessage(), "Connection refused");
   }
-  ::close(holder);
 }
 
 TEST_F(SocketTest, SecureLayerIsNotCompiled) {

@@ -664,19 +664,10 @@ struct FailureCase {
 class ConnectFailureTest : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(ConnectFailureTest, ReportsCode) {
-  // A bound socket that never listens: connecting to its port is refused.
-  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-  socklen_t length = sizeof(address);
-  getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+  const test::RefusingPort refusing;
   THttpClient client;
   client.Timeout = 2000;
-  EXPECT_FALSE(
-      client.PerformRequest("GET", Replace(GetParam().url, "{refused}", std::to_string(ntohs(address.sin_port)))));
-  ::close(holder);
+  EXPECT_FALSE(client.PerformRequest("GET", Replace(GetParam().url, "{refused}", refusing.PortText())));
   EXPECT_EQ(client.Sock->LastErrorCode(), GetParam().error);
   EXPECT_EQ(client.ResultCode, 500);
   EXPECT_EQ(client.ConnectedHost, "");

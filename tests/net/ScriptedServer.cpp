@@ -5,7 +5,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "base/Ascii.h"
 
@@ -33,6 +35,21 @@ size_t RequestBodyLength(const std::string& head) {
 }
 
 } // namespace
+
+RefusingPort::RefusingPort() : holder_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  if (holder_ == -1 || ::bind(holder_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::getsockname(holder_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    throw std::runtime_error(std::string("cannot bind a loopback port: ") + std::strerror(errno));
+  port_ = ntohs(address.sin_port);
+}
+
+RefusingPort::~RefusingPort() {
+  if (holder_ != -1) ::close(holder_);
+}
 
 ScriptedServer::ScriptedServer(std::vector<ServerScript> connections, int family)
     : scripts_(std::move(connections)), requests_(scripts_.size()) {

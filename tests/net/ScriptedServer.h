@@ -39,6 +39,22 @@ struct ServerScript {
   bool readRequest = true;
 };
 
+// A loopback port that refuses connections: a bound socket that never
+// listens, held for the object's life so that no other test takes the port.
+class RefusingPort {
+public:
+  RefusingPort();
+  ~RefusingPort();
+  RefusingPort(const RefusingPort&) = delete;
+  RefusingPort& operator=(const RefusingPort&) = delete;
+
+  std::string PortText() const { return std::to_string(port_); }
+
+private:
+  int holder_ = -1;
+  int port_ = 0;
+};
+
 class ScriptedServer {
 public:
   // family AF_INET listens on 127.0.0.1, AF_INET6 on ::1.
