@@ -66,7 +66,10 @@ std::string TerminalText(const std::string& cp1251, size_t limit) {
   const size_t length = std::min(cp1251.size(), limit);
   for (size_t i = 0; i < length; ++i) {
     const auto byte = static_cast<unsigned char>(cp1251[i]);
-    if (byte < 0x20 || byte == 0x7F || byte == 0x98) {
+    if (byte == '\r' || byte == '\n') {
+      // A message of several lines stays on its report line.
+      if (!safe.empty() && safe.back() != ' ') safe += ' ';
+    } else if (byte < 0x20 || byte == 0x7F || byte == 0x98) {
       char escaped[5];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
       safe += escaped;
@@ -74,6 +77,7 @@ std::string TerminalText(const std::string& cp1251, size_t limit) {
       safe += cp1251[i];
     }
   }
+  while (!safe.empty() && safe.back() == ' ') safe.pop_back();
   if (cp1251.size() > limit) safe += "...";
   return FromUtf8(Cp1251ToUtf8(safe));
 }
@@ -178,8 +182,8 @@ void TRunReport::Finish(bool dryRun) {
 void TRunReport::Stopped(const std::string& message) {
   EndGoodsLine();
   FlushOrder();
-  Emit(std::string(kPrefix) + "stopped before the commit after " + std::to_string(goodsLines_) + " of the " +
-       "goods lines, nothing saved: " + TerminalText(message, 400));
+  Emit(std::string(kPrefix) + "stopped before the commit after " + GoodsLineCount(goodsLines_) +
+       ", nothing saved: " + TerminalText(message, 400));
 }
 
 std::string TRunReport::Summary(bool dryRun) const {

@@ -91,9 +91,10 @@ private:
 // on day 0 (30 Dec 1899), which no order was ever sent on.
 bool HasDatePart(TDateTime value) noexcept;
 
-// Code page 1251 text for the terminal: in the locale's code set, control
-// bytes shown as \xNN (an answer or a message cannot steer the terminal),
-// cut after `limit` bytes of the source.
+// Code page 1251 text for one report line on the terminal: in the locale's
+// code set, line breaks as one blank, other control bytes shown as \xNN (an
+// answer or a message cannot steer the terminal), cut after `limit` bytes of
+// the source.
 std::string TerminalText(const std::string& cp1251, size_t limit = 200);
 
 } // namespace od

@@ -3,12 +3,13 @@
 // the environment when it names them (the tests' service only knows its port
 // once it listens, so it cannot be compiled in; options still override both).
 // With ORDERDATES_TEST_ANSWER_BOXES set, every message box is written to
-// standard output and answered with its default button, so that a run ends
+// standard output and answered with its default button, and then the main
+// window is closed, as a user would after an error, so that every run ends
 // without a user.
 #include "app/CommandLine.h"
 #include "app/Form2Description.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -31,6 +32,10 @@ protected:
     std::fflush(stdout);
     QTimer::singleShot(0, box, [box] {
       if (QPushButton* button = box->defaultButton()) button->click();
+      QTimer::singleShot(0, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+          if (widget->objectName() == QLatin1String("Form2")) widget->close();
+      });
     });
     return false;
   }
