@@ -243,8 +243,8 @@ void TForm2::Timer1Timer(TTimer& /*sender*/) {
   else
     tr_->Commit();
   runState_ = TRunState::Committed;
-  db_->Close();
   report_.Finish(description_.DryRun);
+  db_->Close();
   const std::string details = report_.KeptLines() > 0 ? report_.Details(description_.DryRun) : std::string();
   ShowMessage(description_.DryRun ? Cp("Проверка завершена, изменения не сохранены") : Cp("Даты восстановлены"),
               details);

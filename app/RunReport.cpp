@@ -90,12 +90,14 @@ TRunReport::TRunReport()
 
 void TRunReport::BeginGoodsLine() {
   lineOpen_ = true;
+  lineOrderKnown_ = false;
   lineDateAccepted_ = false;
   lineUpdated_ = false;
   lineFailure_.clear();
 }
 
 void TRunReport::Order(const std::string& order) {
+  lineOrderKnown_ = true;
   if (orderOpen_ && order == order_) return;
   FlushOrder();
   order_ = order;
@@ -135,15 +137,16 @@ void TRunReport::EndGoodsLine() {
     ++updated_;
     return;
   }
-  // A request that failed outranks what happened afterwards; a date that was
-  // accepted leaves only the database to have refused.
+  // A goods line whose order could not even be read, or whose date was
+  // accepted, leaves only the database to have refused; otherwise the order's
+  // request or its answer is why.
   TKeptReason reason = TKeptReason::NoDate;
   std::string text = answerText_;
-  if (requestFailed_) {
-    reason = TKeptReason::RequestFailed;
-  } else if (lineDateAccepted_) {
+  if (!lineOrderKnown_ || lineDateAccepted_) {
     reason = TKeptReason::UpdateRefused;
     text = lineFailure_;
+  } else if (requestFailed_) {
+    reason = TKeptReason::RequestFailed;
   }
   ++kept_[static_cast<int>(reason)];
   ++orderKept_;

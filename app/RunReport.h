@@ -82,6 +82,7 @@ private:
 
   // The goods line now being worked on.
   bool lineOpen_ = false;
+  bool lineOrderKnown_ = false;
   bool lineDateAccepted_ = false;
   bool lineUpdated_ = false;
   std::string lineFailure_;
