@@ -177,6 +177,8 @@ public:
   bool StopFlag = false;
   std::int32_t NonblockSendTimeout = 15000;
   std::int32_t HeartbeatRate = 0;
+  // How long a close waits, in milliseconds, for what the peer still sends.
+  std::int32_t DrainTimeout = 1;
 
   int SocketHandle() const noexcept { return socket_; }
   int LastErrorCode() const noexcept { return lastError_; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -91,6 +92,8 @@ public:
   std::int32_t RangeStart = 0;
   std::int32_t RangeEnd = 0;
   bool AddPortNumberToHost = true;
+  // A larger body ends the exchange with 10055; never above kHttpMaxBodySize.
+  std::int64_t MaxBodySize = kHttpMaxBodySize;
   // Declared last so that it goes first: the connection closes before the
   // buffers it fills are freed.
   std::unique_ptr<TTCPBlockSocket> Sock;
@@ -109,7 +112,13 @@ private:
   bool ReadBodyOfLength(std::int64_t length);
   bool ReadChunkedBody();
   bool Failed() const { return Sock->LastErrorCode() != 0; }
+  std::int64_t BodyLimit() const { return std::clamp<std::int64_t>(MaxBodySize, 0, kHttpMaxBodySize); }
 };
+
+// The largest body HttpGetLines takes. Its answers are a line or two; the
+// list holds an entry per line break, so a body of nothing but line breaks
+// would cost some forty times its size.
+constexpr std::int64_t kHttpGetLinesMaxBody = 1024 * 1024;
 
 // One GET with a fresh client: on true the body's lines replace the list's
 // contents; on false the list is left as it was.
