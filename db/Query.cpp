@@ -744,18 +744,23 @@ bool TFbCustomQuery::WriteBlob(std::string_view contents, void* blobId) {
             false) > 0) {
     return false;
   }
+  // A BLOB that cannot be completed is cancelled: the client keeps the
+  // handle of a BLOB that failed to write or to close until it is.
+  auto cancel = [&] {
+    Check(library.isc_cancel_blob(StatusVector(), &blob), false);
+    return false;
+  };
   size_t offset = 0;
   while (offset < contents.size()) {
     const size_t chunk = std::min<size_t>(contents.size() - offset, 32767);
     if (Check(library.isc_put_segment(StatusVector(), &blob, static_cast<unsigned short>(chunk),
                                       contents.data() + offset),
               false) > 0) {
-      library.isc_cancel_blob(StatusVector(), &blob);
-      return false;
+      return cancel();
     }
     offset += chunk;
   }
-  if (Check(library.isc_close_blob(StatusVector(), &blob), false) > 0) return false;
+  if (Check(library.isc_close_blob(StatusVector(), &blob), false) > 0) return cancel();
   std::memcpy(blobId, &id, sizeof id);
   return true;
 }
