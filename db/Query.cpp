@@ -255,13 +255,23 @@ void TFbCustomQuery::SQLChanged() {
 void TFbCustomQuery::Rescan() {
   const std::string text = sql_.Text();
   charSetConverted_ = false;
+  textRefused_ = false;
   if (!paramCheck_ || sql_.Count() == 0 || !HasParamMarkers(text, macroChar_)) {
     userParams_->Resize(0);
     execParams_->Resize(0);
     occurrences_.clear();
     processed_ = text;
   } else {
-    Scan();
+    try {
+      Scan();
+    } catch (...) {
+      // The parameter area of the earlier text stays readable, but nothing
+      // of that text may be prepared or executed in place of the refused
+      // one: Prepare scans again and raises again.
+      textRefused_ = true;
+      processed_.clear();
+      throw;
+    }
   }
   if (handle_ != 0) FreeHandle();
   scanned_ = true;
@@ -373,6 +383,7 @@ bool TFbCustomQuery::RegenerationDue() const {
 }
 
 void TFbCustomQuery::PrepareText() {
+  if (textRefused_) Rescan();
   if (ParamSearchActive() && Params().Count() > 0) {
     if (!prepared_ || regenerate_ || RegenerationDue()) {
       Generate(executing_);

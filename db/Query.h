@@ -234,6 +234,7 @@ private:
   std::unique_ptr<TFbXSQLDA> execParams_;
   TSqlKind kind_ = TSqlKind::None;
   bool scanned_ = false;
+  bool textRefused_ = false; // the last text change failed its parameter scan
   bool regenerate_ = false;
   bool useExecArea_ = false;
   bool preparing_ = false;

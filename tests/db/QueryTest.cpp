@@ -136,6 +136,22 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseErrorCase{"SELECT * FROM T WHERE A = :A /* open", "EOF in comment detected"},
                     ParseErrorCase{"SELECT 1 FROM T WHERE A = : ", "Parameter name expected"}));
 
+TEST_F(QueryTest, ARefusedTextIsNotReplacedByTheEarlierOne) {
+  TFbQuery& q = form_.AddQuery("Q", {"SELECT COUNT(*) FROM TBL_ZAKAZ_TOVARS"});
+  form_.OpenAndStart();
+  q.ExecQuery();
+  q.Close();
+  const std::string refused = "SQL Parse Error in :Form2.Q \r\n\r\nEOF in string detected";
+  EXPECT_EQ(MessageOf([&] { q.SQL().SetText("DELETE FROM TBL_ZAKAZ_TOVARS WHERE ZAKAZ_ID = :Z OR ID = '7"); }),
+            refused);
+  EXPECT_EQ(MessageOf([&] { q.ExecQuery(); }), refused);
+  EXPECT_FALSE(q.IsOpen());
+  EXPECT_EQ(q.ExecuteCount(), 1);
+  q.SQL().SetText("SELECT COUNT(*) FROM TBL_ZAKAZ_TOVARS WHERE ZAKAZ_ID = 7");
+  q.ExecQuery();
+  EXPECT_EQ(q.ColumnAt(0).AsInteger(), 2);
+}
+
 TEST_F(QueryTest, ErrorRowsOfTheStatement) {
   TFbQuery& q = AddUpdate(form_);
   EXPECT_EQ(MessageOf([&] { q.ParameterByName("X"); }), "Parameter \"X\" does not exist in Form2.SQLUpdateID");
