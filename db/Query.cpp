@@ -780,6 +780,13 @@ bool TFbCustomQuery::WriteBlob(std::string_view contents, void* blobId) {
 // notifications
 
 void TFbCustomQuery::DatabaseEvent(TFbCustomDatabase& /*database*/, TFbDatabaseEvent event) {
+  if (event == TFbDatabaseEvent::Disconnected) {
+    // The attachment is gone, and with it every server statement made on
+    // it. After a lost connection nothing was freed before: the handle is
+    // dead, and a later attachment must prepare the text anew.
+    ForgetServerStatement();
+    return;
+  }
   if (event != TFbDatabaseEvent::Disconnecting) return;
   if (handle_ == 0 && !open_) return;
   struct TFree {
@@ -792,6 +799,17 @@ void TFbCustomQuery::DatabaseEvent(TFbCustomDatabase& /*database*/, TFbDatabaseE
     }
   } free{*this};
   Close();
+}
+
+void TFbCustomQuery::ForgetServerStatement() noexcept {
+  if (handle_ == 0 && !open_ && !prepared_) return;
+  columns_->Resize(0);
+  handle_ = 0;
+  prepared_ = false;
+  open_ = false;
+  atEnd_ = false;
+  atStart_ = false;
+  procedureOutput_ = false;
 }
 
 void TFbCustomQuery::DatabaseFreed(TFbCustomDatabase& database) noexcept {

@@ -186,6 +186,8 @@ private:
   // IFbStatementLink
   void DatabaseEvent(TFbCustomDatabase& database, TFbDatabaseEvent event) override;
   void DatabaseFreed(TFbCustomDatabase& database) noexcept override;
+  // Drops the server statement and the result without a server call.
+  void ForgetServerStatement() noexcept;
   void TransactionEvent(TFbCustomTransaction& transaction, TFbTransactionEvent event) override;
   void TransactionFreed(TFbCustomTransaction& transaction) noexcept override;
 

@@ -303,6 +303,32 @@ TEST_F(QueryTest, DetachFreesEveryStatementHandle) {
   form_.Tr().Rollback();
 }
 
+TEST_F(QueryTest, StatementsOfALostAttachmentArePreparedAgainAfterReopening) {
+  form_.OpenAndStart();
+  TFbQuery& select = form_.AddQuery("A", {"SELECT ID FROM TBL_ZAKAZ_TOVARS ORDER BY ID"});
+  TFbQuery& update = AddUpdate(form_);
+  update.ParameterByName("ID").SetAsInteger(-1);
+  update.ParameterByName("DATA_TIME_SEND").SetAsDateTime(1.0);
+  update.ExecQuery();
+  select.ExecQuery();
+  ASSERT_TRUE(select.IsOpen());
+  // Cut from another attachment, as an administrator would.
+  file_->Execute("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0");
+  form_.DB().Close();
+  for (TFbQuery* q : {&select, &update}) {
+    EXPECT_FALSE(q->IsOpen()) << q->Name();
+    EXPECT_FALSE(q->Prepared()) << q->Name();
+    EXPECT_EQ(q->Handle(), 0u) << q->Name();
+  }
+  form_.OpenAndStart();
+  select.ExecQuery();
+  EXPECT_EQ(select.ColumnAt(0).AsInteger(), 1);
+  update.ExecQuery();
+  EXPECT_EQ(select.PrepareCount(), 2);
+  EXPECT_EQ(update.PrepareCount(), 2);
+  form_.Tr().Rollback();
+}
+
 TEST_F(QueryTest, DestroyingTheConnectionFirstLeavesStatementsHarmless) {
   auto form = std::make_unique<TComponent>();
   auto* db = new TFbDatabase(form.get());
