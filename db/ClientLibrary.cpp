@@ -183,6 +183,7 @@ void TIBClientLibrary::Load() {
   OD_REQUIRE(isc_blob_info)
   OD_REQUIRE(isc_open_blob2)
   OD_REQUIRE(isc_close_blob)
+  OD_REQUIRE(isc_cancel_blob)
   OD_REQUIRE(isc_get_segment)
   OD_REQUIRE(isc_put_segment)
   OD_REQUIRE(isc_create_blob2)
