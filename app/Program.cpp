@@ -3,7 +3,9 @@
 #include "app/Dialogs.h"
 #include "app/Form2.h"
 #include "base/Exception.h"
+#include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
+#include "text/SystemText.h"
 
 #include <QFileInfo>
 
@@ -14,12 +16,13 @@ namespace od {
 namespace {
 
 std::string ModuleName() {
-  return QFileInfo(QCoreApplication::applicationFilePath()).fileName().toLocal8Bit().toStdString();
+  return Utf8ToCp1251(QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString());
 }
 
 std::string MessageOf(const std::exception& e) {
   const auto* own = dynamic_cast<const Exception*>(&e);
-  return own != nullptr ? own->Message() : std::string(e.what());
+  // Another library's exception words its text in the locale's code set.
+  return own != nullptr ? own->Message() : SystemTextToCp1251(e.what());
 }
 
 } // namespace
