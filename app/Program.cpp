@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Form2.h"
+#include "app/StopWatcher.h"
 #include "base/Exception.h"
 #include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
@@ -28,11 +29,15 @@ std::string MessageOf(const std::exception& e) {
 } // namespace
 
 int RunProgram(TApplication& app, const TForm2Description& description) {
+  // Before anything else: from here on a termination signal ends the
+  // program cleanly, with 128 + its number.
+  TStopWatcher stopWatcher(app);
   std::unique_ptr<TForm2> form;
   try {
     LoadLocaleFormats();
     app.SetTitle(ProgramTitle());
     form = std::make_unique<TForm2>(description);
+    stopWatcher.Watch(*form->DB());
     form->ShowCentred();
   } catch (const std::exception& e) {
     // The exception display is not there yet: the failure gets the plain
@@ -40,11 +45,12 @@ int RunProgram(TApplication& app, const TForm2Description& description) {
     form.reset();
     ShowStartupErrorBox(StartupErrorText(ExceptionClassName(e), ModuleName(),
                                          reinterpret_cast<const void*>(&RunProgram), MessageOf(e)));
-    return 1;
+    return ExitStatus(1);
   }
   app.Run();
+  // Whatever the run left open is rolled back and detached here.
   form.reset();
-  return 0;
+  return ExitStatus(0);
 }
 
 } // namespace od
