@@ -3,6 +3,7 @@
 #include "app/Application.h"
 #include "app/Dialogs.h"
 #include "app/ProgressBar.h"
+#include "app/StopWatcher.h"
 #include "app/Timer.h"
 #include "db/Database.h"
 #include "db/Query.h"
@@ -164,6 +165,8 @@ void TForm2::ShowState() {
 
 void TForm2::ProcessPendingEvents() {
   if (TApplication* app = Application()) app->ProcessMessages();
+  // A termination signal ends the run here, before anything is committed.
+  EndRunIfStopRequested();
 }
 
 void TForm2::SetBarMaximum(int maximum) { progressBar1_->SetMax(maximum); }

@@ -13,6 +13,7 @@
 #endif
 
 #include "base/Exception.h"
+#include "text/SystemText.h"
 
 namespace od {
 
@@ -155,7 +156,7 @@ void* TIBClientLibrary::Resolve(const char* symbol, bool required) {
   if (address == nullptr && required) {
     const char* text = dlerror();
     if (text == nullptr) throw EOSError("A call to an OS function failed", 0);
-    throw EOSError(text, 0);
+    throw EOSError(SystemTextToCp1251(text), 0);
   }
   return address;
 }

@@ -17,6 +17,7 @@
 
 #include "base/Ascii.h"
 #include "base/MemoryStream.h"
+#include "base/StopSignals.h"
 
 namespace od {
 
@@ -843,6 +844,8 @@ bool TBlockSocket::PollOnce(int timeout, short events) {
   while (true) {
     result = ::poll(&p, 1, remaining);
     if (result != -1 || errno != EINTR) break;
+    // A termination signal ends the wait, and the request with it.
+    if (ProcessStopRequested()) break;
     // Resume with what is left of the wait, not with the whole time-out.
     if (timeout >= 0) {
       const auto left =

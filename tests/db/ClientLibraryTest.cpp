@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <filesystem>
 #include <functional>
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -12,6 +14,7 @@
 #include "db/FbErrors.h"
 #include "tests/db/support/MessageOf.h"
 #include "tests/db/support/TestDatabase.h"
+#include "text/Cp1251.h"
 
 namespace od {
 namespace {
@@ -104,6 +107,25 @@ TEST(ClientLibrary, MissingRequiredEntryPointRegistersNothing) {
     }
     EXPECT_EQ(ClientLibraryCount(), count);
   }
+}
+
+TEST(ClientLibrary, LoaderTextReadsInTheProgramsCodePage) {
+  // The loader words its message in the locale's code set and names the
+  // file as the system spells it; the program holds code page 1251.
+  const std::string folder = test::TestRunDirectory() + "/клиент";
+  std::filesystem::create_directories(folder);
+  const std::string copy = folder + "/libodfake_nofetch.so";
+  std::filesystem::copy_file(OD_FAKE_NOFETCH, copy, std::filesystem::copy_options::overwrite_existing);
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "ru_RU.UTF-8"), nullptr);
+  std::string message;
+  try {
+    AcquireClientLibrary(copy);
+  } catch (const EOSError& error) {
+    message = error.Message();
+  }
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(message, Cp(copy) + ": undefined symbol: isc_dsql_fetch");
 }
 
 TEST(ClientLibrary, MissingEntryPointSurfacesFromOpen) {
