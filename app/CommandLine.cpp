@@ -243,7 +243,8 @@ std::string HelpText(const TForm2Description& builtIn) {
          "  0  the run committed (with --dry-run: the run completed)\n"
          "  1  start-up failed\n"
          "  2  bad option or value\n"
-         "  3  the run stopped before its commit; nothing was saved\n";
+         "  3  the run stopped before its commit; nothing was saved\n"
+         "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP); nothing was saved\n";
 }
 
 std::string VersionText() { return std::string(kProgram) + " " + ORDERDATES_VERSION + "\n"; }
