@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Form2Description.h"
+#include "app/RunReport.h"
 #include "base/Component.h"
 
 #include <QWidget>
@@ -70,6 +71,13 @@ public:
 
   const TForm2Description& Description() const noexcept { return description_; }
 
+  // Where the restoration run stands. Committed also after a dry run's
+  // rollback: the run completed.
+  enum class TRunState { Waiting, Running, Committed, Stopped };
+  TRunState RunState() const noexcept { return runState_; }
+  // What the run did with the goods lines so far.
+  TRunReport& Report() noexcept { return report_; }
+
 protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -87,6 +95,8 @@ private:
   std::string statusText_;
   bool statusShown_ = true;
   std::chrono::steady_clock::time_point nextFrame_{};
+  TRunReport report_;
+  TRunState runState_ = TRunState::Waiting;
   QLabel* label1_ = nullptr;
   TProgressBar* progressBar1_ = nullptr;
   TFbDatabase* db_ = nullptr;

@@ -45,12 +45,15 @@ int RunProgram(TApplication& app, const TForm2Description& description) {
     form.reset();
     ShowStartupErrorBox(StartupErrorText(ExceptionClassName(e), ModuleName(),
                                          reinterpret_cast<const void*>(&RunProgram), MessageOf(e)));
-    return ExitStatus(1);
+    return ExitStatus(kExitStartupFailed);
   }
   app.Run();
+  const TForm2::TRunState state = form->RunState();
+  // Ended before the timer started the run: the report has not said a word.
+  if (state == TForm2::TRunState::Waiting) form->Report().Stopped("the window was closed before the run started");
   // Whatever the run left open is rolled back and detached here.
   form.reset();
-  return ExitStatus(0);
+  return ExitStatus(state == TForm2::TRunState::Committed ? kExitCommitted : kExitNotCommitted);
 }
 
 } // namespace od
