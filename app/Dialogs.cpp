@@ -53,9 +53,10 @@ void ShowExceptionBox(const std::string& text) {
   box.exec();
 }
 
-void ShowMessage(const std::string& text) {
+void ShowMessage(const std::string& text, const std::string& details) {
   QMessageBox box;
   PrepareBox(box, QMessageBox::NoIcon, TitleText(), text);
+  if (!details.empty()) box.setDetailedText(ToQt(details));
   if (TApplication* app = Application()) {
     // Once the program has been asked to end, nobody waits for the user: the
     // window closes after the next event.

@@ -16,8 +16,9 @@ void ShowExceptionBox(const std::string& text);
 
 // The modal message window: the program title as caption, no icon, one "OK"
 // button that is default and cancel button at once. Returns when it is
-// dismissed, or by itself once the program has been asked to end.
-void ShowMessage(const std::string& text);
+// dismissed, or by itself once the program has been asked to end. Non-empty
+// `details` are behind the box's details button, hidden until asked for.
+void ShowMessage(const std::string& text, const std::string& details = std::string());
 
 // "Exception %s in module %s at %p." plus the message for a failure during
 // start-up, before the event loop runs.

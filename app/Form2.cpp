@@ -4,6 +4,7 @@
 #include "app/Dialogs.h"
 #include "app/ProgressBar.h"
 #include "app/Timer.h"
+#include "base/Exception.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
@@ -32,6 +33,11 @@ QFont FontOfHeight(const std::string& name, int pixelHeight) {
 }
 
 const char kOrderPath[] = "/server_scripts/get_zakaz_dt.php?zakaz_id=";
+
+std::string MessageOf(const std::exception& e) {
+  const auto* own = dynamic_cast<const Exception*>(&e);
+  return own != nullptr ? own->Message() : std::string(e.what());
+}
 
 } // namespace
 
@@ -86,7 +92,24 @@ TForm2::TForm2(const TForm2Description& description, QWidget* parent)
   timer1_->SetName("Timer1");
   timer1_->SetEnabled(description_.TimerEnabled);
   timer1_->SetInterval(description_.TimerInterval);
-  timer1_->SetOnTimer([this](TTimer& sender) { Timer1Timer(sender); });
+  timer1_->SetOnTimer([this](TTimer& sender) {
+    try {
+      Timer1Timer(sender);
+    } catch (const std::exception& e) {
+      // Shown by the exception display; the report says what it cost.
+      if (runState_ != TRunState::Committed) {
+        runState_ = TRunState::Stopped;
+        report_.Stopped(MessageOf(e));
+      }
+      throw;
+    } catch (...) {
+      if (runState_ != TRunState::Committed) {
+        runState_ = TRunState::Stopped;
+        report_.Stopped("Unknown exception");
+      }
+      throw;
+    }
+  });
 
   sqlListZakaz_ = CreateQuery("SQLListZakaz", description_.SQLListZakaz);
   sqlUpdateID_ = CreateQuery("SQLUpdateID", description_.SQLUpdateID);
@@ -179,6 +202,7 @@ void TForm2::Timer1Timer(TTimer& /*sender*/) {
   std::string dateText;
   // Stopped before any event is processed, so the run never starts twice.
   StopTimer();
+  runState_ = TRunState::Running;
   TStringList responseLines;
 
   SetStatusText(Cp("Открытие БД"));
@@ -198,40 +222,64 @@ void TForm2::Timer1Timer(TTimer& /*sender*/) {
     StepBar();
     RepaintNow();
     ProcessPendingEvents();
+    report_.BeginGoodsLine();
     try {
       RestoreGoodsLine(previousOrder, dateText, responseLines);
-    } catch (...) {
+    } catch (const std::exception& e) {
       // A goods line that cannot be restored keeps its old date; the run
       // goes on with the next one.
+      report_.Failed(MessageOf(e));
+    } catch (...) {
+      report_.Failed("Unknown exception");
     }
+    report_.EndGoodsLine();
     sqlListZakaz_->FetchNext();
   }
 
-  tr_->Commit();
+  // A dry run did every UPDATE inside the transaction; rolling back leaves
+  // the database as it was.
+  if (description_.DryRun)
+    tr_->Rollback();
+  else
+    tr_->Commit();
+  runState_ = TRunState::Committed;
+  report_.Finish(description_.DryRun);
   db_->Close();
-  ShowMessage(Cp("Даты восстановлены"));
+  const std::string details = report_.KeptLines() > 0 ? report_.Details(description_.DryRun) : std::string();
+  ShowMessage(description_.DryRun ? Cp("Проверка завершена, изменения не сохранены") : Cp("Даты восстановлены"),
+              details);
   if (TApplication* app = Application()) app->Terminate();
 }
 
 void TForm2::RestoreGoodsLine(std::string& previousOrder, std::string& dateText, TStringList& responseLines) {
   sqlUpdateID_->Close();
   const std::string order = sqlListZakaz_->ColumnByName("ZAKAZ_ID").AsString();
+  report_.Order(order);
   if (order != previousOrder) {
     const std::string url = "http://" + description_.ServiceHost + kOrderPath + order;
     // Emptied first: a failed request must not leave an earlier order's
     // answer behind for this order's goods lines.
     responseLines.Clear();
-    HttpGetLines(url, responseLines);
+    std::string failure;
+    if (HttpGetLines(url, responseLines, failure))
+      report_.Answered(responseLines.Count() > 0 ? responseLines[0] : std::string());
+    else
+      report_.RequestFailed(failure);
     previousOrder = order;
     dateText = responseLines[0];
   }
   if (responseLines.Count() > 0) {
     sqlUpdateID_->ParameterByName("ID").SetAsInteger(sqlListZakaz_->ColumnByName("ID").AsInteger());
     const TDateTime sent = ParseDateTimeText(dateText);
+    // A time alone parses onto day 0: there is no send date to write, and
+    // the goods line keeps its value.
+    if (!HasDatePart(sent)) return;
+    report_.DateAccepted();
     sqlUpdateID_->ParameterByName("DATA_TIME_SEND").SetAsDateTime(sent);
     static const std::string orderWord = Cp("Заказ ");
     SetStatusText(orderWord + previousOrder + " - " + dateText);
     sqlUpdateID_->ExecQuery();
+    report_.Updated();
   }
 }
 

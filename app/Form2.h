@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Form2Description.h"
+#include "app/RunReport.h"
 #include "base/Component.h"
 
 #include <QWidget>
@@ -61,6 +62,13 @@ public:
 
   const TForm2Description& Description() const noexcept { return description_; }
 
+  // Where the restoration run stands. Committed also after a dry run's
+  // rollback: the run completed.
+  enum class TRunState { Waiting, Running, Committed, Stopped };
+  TRunState RunState() const noexcept { return runState_; }
+  // What the run did with the goods lines so far.
+  TRunReport& Report() noexcept { return report_; }
+
 protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -72,6 +80,8 @@ private:
   void RestoreGoodsLine(std::string& previousOrder, std::string& dateText, TStringList& responseLines);
 
   const TForm2Description description_;
+  TRunReport report_;
+  TRunState runState_ = TRunState::Waiting;
   QLabel* label1_ = nullptr;
   TProgressBar* progressBar1_ = nullptr;
   TFbDatabase* db_ = nullptr;

@@ -39,6 +39,9 @@ struct TForm2Description {
   bool TimerEnabled = true;
   // Host (with optional ":port") of the order web service.
   std::string ServiceHost;
+  // The run ends with a rollback instead of its commit: a preview of what it
+  // would change.
+  bool DryRun = false;
 };
 
 // The program's own description, with the database path and the service

@@ -37,11 +37,14 @@ int RunProgram(TApplication& app, const TForm2Description& description) {
     form.reset();
     ShowStartupErrorBox(StartupErrorText(ExceptionClassName(e), ModuleName(),
                                          reinterpret_cast<const void*>(&RunProgram), MessageOf(e)));
-    return 1;
+    return kExitStartupFailed;
   }
   app.Run();
+  const TForm2::TRunState state = form->RunState();
+  // Ended before the timer started the run: the report has not said a word.
+  if (state == TForm2::TRunState::Waiting) form->Report().Stopped("the window was closed before the run started");
   form.reset();
-  return 0;
+  return state == TForm2::TRunState::Committed ? kExitCommitted : kExitNotCommitted;
 }
 
 } // namespace od

@@ -1,9 +1,6 @@
-#include "app/Application.h"
+#include "app/CommandLine.h"
 #include "app/Form2Description.h"
-#include "app/Program.h"
 
-// No arguments, no configuration: everything is in the window description.
-int main(int argc, char** argv) {
-  od::TApplication app(argc, argv);
-  return od::RunProgram(app, od::Form2Description);
-}
+// The built-in description, with what the command line and the environment
+// override for this run.
+int main(int argc, char** argv) { return od::RunCommandLine(argc, argv, od::Form2Description); }

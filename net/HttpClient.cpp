@@ -534,9 +534,19 @@ bool THttpClient::ReadChunkedBody() {
 }
 
 bool HttpGetLines(const std::string& url, TStringList& lines) {
+  std::string error;
+  return HttpGetLines(url, lines, error);
+}
+
+bool HttpGetLines(const std::string& url, TStringList& lines, std::string& error) {
   THttpClient client;
   const bool result = client.PerformRequest("GET", url);
-  if (result) lines.LoadFromStream(client.Document);
+  if (result) {
+    lines.LoadFromStream(client.Document);
+  } else {
+    error = client.Sock->LastErrorText();
+    if (error.empty()) error = "error " + std::to_string(client.Sock->LastErrorCode());
+  }
   return result;
 }
 

@@ -114,5 +114,8 @@ private:
 // One GET with a fresh client: on true the body's lines replace the list's
 // contents; on false the list is left as it was.
 bool HttpGetLines(const std::string& url, TStringList& lines);
+// The same; on false `error` says why, as the socket describes its last
+// error.
+bool HttpGetLines(const std::string& url, TStringList& lines, std::string& error);
 
 } // namespace od

@@ -1,24 +1,58 @@
 // The program as the tests run it in a process of its own: the same start-up
-// as orderdates, with the database path and the service host taken from the
-// environment. The real program takes neither; but the tests' service only
-// knows its port once it listens, so it cannot be compiled in.
-#include "app/Application.h"
+// as orderdates, with the built-in database path and service host taken from
+// the environment when it names them (the tests' service only knows its port
+// once it listens, so it cannot be compiled in; options still override both).
+// With ORDERDATES_TEST_ANSWER_BOXES set, every message box is written to
+// standard output and answered with its default button, and then the main
+// window is closed, as a user would after an error, so that every run ends
+// without a user.
+#include "app/CommandLine.h"
 #include "app/Form2Description.h"
-#include "app/Program.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
 
-int main(int argc, char** argv) {
-  const char* dbName = std::getenv("ORDERDATES_TEST_DB_NAME");
-  const char* host = std::getenv("ORDERDATES_TEST_SERVICE_HOST");
-  if (dbName == nullptr || host == nullptr) {
-    std::fprintf(stderr, "ORDERDATES_TEST_DB_NAME and ORDERDATES_TEST_SERVICE_HOST must be set\n");
-    return 2;
+namespace {
+
+class TBoxAnswerer : public QObject {
+public:
+  using QObject::QObject;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* box = qobject_cast<QMessageBox*>(watched);
+    if (box == nullptr || event->type() != QEvent::Show) return false;
+    std::printf("box: %s\n", box->text().toUtf8().constData());
+    if (!box->detailedText().isEmpty()) std::printf("details: %s\n", box->detailedText().toUtf8().constData());
+    std::fflush(stdout);
+    QTimer::singleShot(0, box, [box] {
+      if (QPushButton* button = box->defaultButton()) button->click();
+      QTimer::singleShot(0, [] {
+        for (QWidget* widget : QApplication::topLevelWidgets())
+          if (widget->objectName() == QLatin1String("Form2")) widget->close();
+      });
+    });
+    return false;
   }
+};
+
+void AnswerBoxes() {
+  if (std::getenv("ORDERDATES_TEST_ANSWER_BOXES") == nullptr) return;
+  QCoreApplication::instance()->installEventFilter(new TBoxAnswerer(QCoreApplication::instance()));
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(AnswerBoxes)
+
+int main(int argc, char** argv) {
   od::TForm2Description description = od::Form2Description;
-  description.DBName = dbName;
-  description.ServiceHost = host;
-  od::TApplication app(argc, argv);
-  return od::RunProgram(app, description);
+  if (const char* dbName = std::getenv("ORDERDATES_TEST_DB_NAME")) description.DBName = dbName;
+  if (const char* host = std::getenv("ORDERDATES_TEST_SERVICE_HOST")) description.ServiceHost = host;
+  return od::RunCommandLine(argc, argv, description);
 }

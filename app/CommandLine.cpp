@@ -1,0 +1,255 @@
+#include "app/CommandLine.h"
+
+#include "app/Program.h"
+#include "base/Ascii.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
+
+#ifndef ORDERDATES_VERSION
+#error "ORDERDATES_VERSION must be defined by the build"
+#endif
+
+namespace od {
+
+namespace {
+
+constexpr char kProgram[] = "orderdates";
+
+// A value echoed back to the terminal: control bytes (an escape sequence in a
+// mistyped argument) are shown, not obeyed.
+std::string Shown(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+std::string Refusal(const std::string& what) {
+  return std::string(kProgram) + ": " + what + " (see '" + kProgram + " --help')";
+}
+
+bool ValidPort(std::string_view port) {
+  if (port.empty() || port.size() > 5) return false;
+  int value = 0;
+  for (const char c : port) {
+    if (!IsDigit(c)) return false;
+    value = value * 10 + (c - '0');
+  }
+  return value >= 1 && value <= 65535;
+}
+
+// HOST[:PORT], the host a name, an IPv4 address or a bracketed IPv6 address:
+// the value becomes the authority of every request's URL, so nothing that
+// could change the URL's meaning (a path, a user part, blanks) gets through.
+bool ValidServiceHost(std::string_view value) {
+  std::string_view host = value;
+  std::string_view port;
+  bool hasPort = false;
+  if (!value.empty() && value.front() == '[') {
+    const size_t close = value.find(']');
+    if (close == std::string_view::npos || close < 3) return false;
+    for (const char c : value.substr(1, close - 1))
+      if (!IsHexDigit(c) && c != ':' && c != '.') return false;
+    host = value.substr(0, close + 1);
+    if (close + 1 < value.size()) {
+      if (value[close + 1] != ':') return false;
+      port = value.substr(close + 2);
+      hasPort = true;
+    }
+  } else {
+    const size_t colon = value.find(':');
+    if (colon != std::string_view::npos) {
+      host = value.substr(0, colon);
+      port = value.substr(colon + 1);
+      hasPort = true;
+    }
+    if (host.empty()) return false;
+    for (const char c : host)
+      if (!IsAlnum(c) && c != '.' && c != '-' && c != '_') return false;
+  }
+  return !hasPort || ValidPort(port);
+}
+
+// A parameter line of the connection is trimmed and ends at a line break:
+// a credential with such bytes would silently become another one.
+bool ValidCredential(std::string_view value) {
+  if (value.empty() || IsBlankOrControl(value.front()) || IsBlankOrControl(value.back())) return false;
+  for (const char c : value)
+    if (static_cast<unsigned char>(c) < 0x20) return false;
+  return true;
+}
+
+// Replaces the parameter `name` in the connection's lines, or adds it.
+void SetParameter(std::vector<std::string>& lines, std::string_view name, const std::string& value) {
+  for (std::string& line : lines) {
+    const std::string_view text = TrimView(line);
+    const size_t equals = text.find('=');
+    if (equals != std::string_view::npos && EqualsIgnoreCaseAscii(TrimView(text.substr(0, equals)), name)) {
+      line = std::string(name) + "=" + value;
+      return;
+    }
+  }
+  lines.push_back(std::string(name) + "=" + value);
+}
+
+} // namespace
+
+TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Description& builtIn,
+                         const TEnvironment& environment) {
+  TStartup startup;
+  startup.Description = builtIn;
+  auto refuse = [&startup](const std::string& what) {
+    startup.Action = TStartup::TAction::Refuse;
+    startup.Text = Refusal(what);
+    return startup;
+  };
+
+  std::optional<std::string> database;
+  std::optional<std::string> service;
+  std::optional<std::string> user;
+  bool help = false;
+  bool version = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string name = arg;
+    std::optional<std::string> inlineValue;
+    if (arg.rfind("--", 0) == 0) {
+      const size_t equals = arg.find('=');
+      if (equals != std::string::npos) {
+        name = arg.substr(0, equals);
+        inlineValue = arg.substr(equals + 1);
+      }
+    }
+    std::optional<std::string>* target = name == "--database"  ? &database
+                                         : name == "--service" ? &service
+                                         : name == "--user"    ? &user
+                                                               : nullptr;
+    if (target != nullptr) {
+      std::string value;
+      if (inlineValue) {
+        value = *inlineValue;
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        return refuse("option '" + name + "' needs a value");
+      }
+      if (value.empty()) return refuse("option '" + name + "' needs a value");
+      if (*target) return refuse("option '" + name + "' given twice");
+      *target = std::move(value);
+      continue;
+    }
+    if (inlineValue) return refuse("option '" + Shown(name) + "' takes no value");
+    if (arg == "--dry-run") {
+      startup.Description.DryRun = true;
+    } else if (arg == "--help") {
+      help = true;
+    } else if (arg == "--version") {
+      version = true;
+    } else if (!arg.empty() && arg.front() == '-') {
+      return refuse("unknown option '" + Shown(arg) + "'");
+    } else {
+      return refuse("unexpected argument '" + Shown(arg) + "'");
+    }
+  }
+
+  if (service && !ValidServiceHost(*service))
+    return refuse("option '--service' wants HOST[:PORT], not '" + Shown(*service) + "'");
+  if (user && !ValidCredential(*user))
+    return refuse("option '--user' wants a name without blanks at its ends or control characters");
+  if (help) {
+    startup.Action = TStartup::TAction::Help;
+    startup.Text = HelpText(builtIn);
+    return startup;
+  }
+  if (version) {
+    startup.Action = TStartup::TAction::Version;
+    startup.Text = VersionText();
+    return startup;
+  }
+
+  // An empty variable counts as unset, as a shell's "ISC_USER=" means.
+  auto fromEnvironment = [&environment](const char* name) -> std::optional<std::string> {
+    const char* value = environment ? environment(name) : nullptr;
+    if (value == nullptr || *value == '\0') return std::nullopt;
+    return std::string(value);
+  };
+  if (!user) {
+    user = fromEnvironment("ISC_USER");
+    if (user && !ValidCredential(*user))
+      return refuse("ISC_USER wants a name without blanks at its ends or control characters");
+  }
+  const std::optional<std::string> password = fromEnvironment("ISC_PASSWORD");
+  // The password itself is never echoed.
+  if (password && !ValidCredential(*password))
+    return refuse("ISC_PASSWORD cannot be used: it has blanks at its ends or control characters");
+
+  if (database) startup.Description.DBName = *database;
+  if (service) startup.Description.ServiceHost = *service;
+  if (user) SetParameter(startup.Description.DBParams, "user_name", *user);
+  if (password) SetParameter(startup.Description.DBParams, "password", *password);
+  return startup;
+}
+
+std::string HelpText(const TForm2Description& builtIn) {
+  return "Usage: orderdates [OPTION]...\n"
+         "Restores the send date of every goods line in the shop's database from the\n"
+         "order service, one request per order, in one transaction.\n"
+         "\n"
+         "  --database CONNECTION  the database: a file path opens it with the embedded\n"
+         "                         engine, HOST:PATH or HOST/PORT:PATH asks a server\n"
+         "                         (built in: " +
+         builtIn.DBName +
+         ")\n"
+         "  --service HOST[:PORT]  the order service (built in: " +
+         builtIn.ServiceHost +
+         ")\n"
+         "  --user NAME            the database user (instead of ISC_USER)\n"
+         "  --dry-run              do the whole run, then roll it back: nothing is saved\n"
+         "  --help                 print this help and exit\n"
+         "  --version              print the version and exit\n"
+         "\n"
+         "Environment:\n"
+         "  ISC_USER       the database user, when --user is not given\n"
+         "  ISC_PASSWORD   the database password (never on the command line)\n"
+         "\n"
+         "A report goes to standard error: one line per order whose goods lines kept\n"
+         "their value, with the reason, then 'orderdates: updated N of M goods lines'.\n"
+         "\n"
+         "Exit status:\n"
+         "  0  the run committed (with --dry-run: the run completed)\n"
+         "  1  start-up failed\n"
+         "  2  bad option or value\n"
+         "  3  the run stopped before its commit; nothing was saved\n";
+}
+
+std::string VersionText() { return std::string(kProgram) + " " + ORDERDATES_VERSION + "\n"; }
+
+int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  const TStartup startup = ReadCommandLine(args, builtIn, [](const char* name) { return std::getenv(name); });
+  switch (startup.Action) {
+  case TStartup::TAction::Help:
+  case TStartup::TAction::Version: std::fputs(startup.Text.c_str(), stdout); return std::fflush(stdout) == 0 ? 0 : 1;
+  case TStartup::TAction::Refuse: std::fprintf(stderr, "%s\n", startup.Text.c_str()); return kExitBadOption;
+  case TStartup::TAction::Run: break;
+  }
+  // Every argument has been taken as the program's own: none is left for the
+  // toolkit to interpret.
+  int toolkitArgc = 1;
+  TApplication app(toolkitArgc, argv);
+  return RunProgram(app, startup.Description);
+}
+
+} // namespace od

@@ -1,0 +1,252 @@
+// The command line and the environment: what they change in the run's
+// settings, and the answers the program gives without opening anything.
+#include "app/CommandLine.h"
+#include "app/Program.h"
+#include "tests/app/support/AppTestSupport.h"
+#include "tests/db/support/TestDatabase.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTest>
+
+#ifndef ORDERDATES_PROGRAM
+#error "ORDERDATES_PROGRAM must name the program"
+#endif
+#ifndef ORDERDATES_UNDER_TEST
+#error "ORDERDATES_UNDER_TEST must name the program built for the tests"
+#endif
+#ifndef ORDERDATES_VERSION
+#error "ORDERDATES_VERSION must be the project's version"
+#endif
+
+using namespace od;
+using namespace od::apptest;
+
+namespace {
+
+const char kUnset[] = "<unset>";
+
+TForm2Description BuiltIn() {
+  TForm2Description description = Form2Description;
+  description.DBName = "/built/in.fdb";
+  description.ServiceHost = "built.in:8088";
+  description.DBParams = {"user_name=SYSDBA", "password=built-in", "lc_ctype=WIN1251"};
+  return description;
+}
+
+QString Joined(const std::vector<std::string>& lines) {
+  QStringList items;
+  for (const std::string& line : lines) items << QString::fromStdString(line);
+  return items.join('|');
+}
+
+std::vector<std::string> Args(const QStringList& list) {
+  std::vector<std::string> args;
+  for (const QString& arg : list) args.push_back(arg.toStdString());
+  return args;
+}
+
+struct TFinished {
+  int ExitCode = -1;
+  QString Out;
+  QString Err;
+};
+
+TFinished RunProcess(const QString& program, const QStringList& args, const QProcessEnvironment& environment) {
+  QProcess process;
+  process.setProcessEnvironment(environment);
+  process.start(program, args);
+  if (!process.waitForStarted(30000)) return {};
+  if (!process.waitForFinished(240000)) {
+    process.kill();
+    process.waitForFinished(30000);
+    return {};
+  }
+  TFinished finished;
+  finished.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  finished.Out = QString::fromUtf8(process.readAllStandardOutput());
+  finished.Err = QString::fromUtf8(process.readAllStandardError());
+  return finished;
+}
+
+// The report's lines among what the toolkit may write to standard error.
+QStringList ReportLines(const QString& err) {
+  QStringList lines;
+  for (const QString& line : err.split('\n'))
+    if (line.startsWith("orderdates: ")) lines << line;
+  return lines;
+}
+
+// No display and a platform that does not exist: a program that tried to
+// create its window would abort instead of answering.
+QProcessEnvironment WithoutDisplay() {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove("DISPLAY");
+  environment.remove("WAYLAND_DISPLAY");
+  environment.insert("QT_QPA_PLATFORM", "no-such-platform");
+  environment.insert("LANG", "en_US.UTF-8");
+  environment.insert("LC_ALL", "en_US.UTF-8");
+  return environment;
+}
+
+} // namespace
+
+class CommandLineTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void initTestCase() { test::TestRunDirectory(); }
+
+  void settings_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("iscUser");
+    QTest::addColumn<QString>("iscPassword");
+    QTest::addColumn<QString>("dbName");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("params");
+    QTest::addColumn<bool>("dryRun");
+
+    const QString builtInParams = "user_name=SYSDBA|password=built-in|lc_ctype=WIN1251";
+    QTest::newRow("nothing given: the built-in values") << QStringList{} << kUnset << kUnset << "/built/in.fdb"
+                                                        << "built.in:8088" << builtInParams << false;
+    QTest::newRow("empty variables count as unset") << QStringList{} << ""
+                                                    << ""
+                                                    << "/built/in.fdb"
+                                                    << "built.in:8088" << builtInParams << false;
+    QTest::newRow("every option, separate values")
+        << QStringList{"--database", "db.example:/srv/shop.fdb", "--service", "orders.example:9000", "--user", "CLERK",
+                       "--dry-run"}
+        << kUnset << kUnset << "db.example:/srv/shop.fdb"
+        << "orders.example:9000"
+        << "user_name=CLERK|password=built-in|lc_ctype=WIN1251" << true;
+    QTest::newRow("joined values, server with a port, bracketed address")
+        << QStringList{"--database=127.0.0.1/3051:/srv/a=b.fdb", "--service=[::1]:8080"} << kUnset << kUnset
+        << "127.0.0.1/3051:/srv/a=b.fdb"
+        << "[::1]:8080" << builtInParams << false;
+    QTest::newRow("environment credentials") << QStringList{} << "REPORTER"
+                                             << "s3cret=x"
+                                             << "/built/in.fdb"
+                                             << "built.in:8088"
+                                             << "user_name=REPORTER|password=s3cret=x|lc_ctype=WIN1251" << false;
+    QTest::newRow("--user wins over ISC_USER")
+        << QStringList{"--user", "CLERK"} << "REPORTER" << kUnset << "/built/in.fdb"
+        << "built.in:8088"
+        << "user_name=CLERK|password=built-in|lc_ctype=WIN1251" << false;
+    QTest::newRow("a path in the locale's bytes stays as given")
+        << QStringList{"--database", U("/данные/магазин.fdb")} << kUnset << kUnset << U("/данные/магазин.fdb")
+        << "built.in:8088" << builtInParams << false;
+  }
+  void settings() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, iscUser);
+    QFETCH(QString, iscPassword);
+    QFETCH(QString, dbName);
+    QFETCH(QString, host);
+    QFETCH(QString, params);
+    QFETCH(bool, dryRun);
+    const QByteArray user = iscUser.toUtf8();
+    const QByteArray password = iscPassword.toUtf8();
+    const TStartup startup = ReadCommandLine(Args(args), BuiltIn(), [&](const char* name) -> const char* {
+      const QByteArray& value = std::string_view(name) == "ISC_USER" ? user : password;
+      return value == kUnset ? nullptr : value.constData();
+    });
+    QCOMPARE(startup.Action, TStartup::TAction::Run);
+    QCOMPARE(QString::fromStdString(startup.Description.DBName), dbName);
+    QCOMPARE(QString::fromStdString(startup.Description.ServiceHost), host);
+    QCOMPARE(Joined(startup.Description.DBParams), params);
+    QCOMPARE(startup.Description.DryRun, dryRun);
+  }
+
+  // The real program: each of these answers at once, opens nothing and
+  // shows no window.
+  void answersWithoutWindow_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("iscPassword");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+
+    const QString see = " (see 'orderdates --help')\n";
+    QTest::newRow("version") << QStringList{"--version"} << kUnset << 0
+                             << QString("orderdates " ORDERDATES_VERSION "\n") << QString();
+    QTest::newRow("help wins over other options")
+        << QStringList{"--database", "x.fdb", "--help"} << kUnset << 0 << QString("Usage: orderdates") << QString();
+    QTest::newRow("unknown option") << QStringList{"--databse", "x.fdb"} << kUnset << kExitBadOption << QString()
+                                    << "orderdates: unknown option '--databse'" + see;
+    QTest::newRow("missing value") << QStringList{"--service"} << kUnset << kExitBadOption << QString()
+                                   << "orderdates: option '--service' needs a value" + see;
+    QTest::newRow("empty value") << QStringList{"--database="} << kUnset << kExitBadOption << QString()
+                                 << "orderdates: option '--database' needs a value" + see;
+    QTest::newRow("bad service") << QStringList{"--service", "host/path:80"} << kUnset << kExitBadOption << QString()
+                                 << "orderdates: option '--service' wants HOST[:PORT], not 'host/path:80'" + see;
+    QTest::newRow("port out of range") << QStringList{"--service=localhost:65536"} << kUnset << kExitBadOption
+                                       << QString()
+                                       << "orderdates: option '--service' wants HOST[:PORT], not 'localhost:65536'" +
+                                              see;
+    QTest::newRow("option given twice") << QStringList{"--user", "A", "--user", "B"} << kUnset << kExitBadOption
+                                        << QString() << "orderdates: option '--user' given twice" + see;
+    QTest::newRow("value for a switch") << QStringList{"--dry-run=yes"} << kUnset << kExitBadOption << QString()
+                                        << "orderdates: option '--dry-run' takes no value" + see;
+    QTest::newRow("argument, control bytes shown")
+        << QStringList{"shop\x1b[2J.fdb"} << kUnset << kExitBadOption << QString()
+        << "orderdates: unexpected argument 'shop\\x1B[2J.fdb'" + see;
+    QTest::newRow("toolkit options are not taken either")
+        << QStringList{"-platform", "offscreen"} << kUnset << kExitBadOption << QString()
+        << "orderdates: unknown option '-platform'" + see;
+    QTest::newRow("a password that would be cut, never echoed")
+        << QStringList{} << "secret\nline" << kExitBadOption << QString()
+        << "orderdates: ISC_PASSWORD cannot be used: it has blanks at its ends or control characters" + see;
+  }
+  void answersWithoutWindow() {
+    QFETCH(QStringList, args);
+    QFETCH(QString, iscPassword);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    QProcessEnvironment environment = WithoutDisplay();
+    environment.remove("ISC_USER");
+    environment.remove("ISC_PASSWORD");
+    if (iscPassword != kUnset) environment.insert("ISC_PASSWORD", iscPassword);
+    const TFinished finished = RunProcess(QStringLiteral(ORDERDATES_PROGRAM), args, environment);
+    QCOMPARE(finished.ExitCode, exitCode);
+    QVERIFY2(out.isEmpty() ? finished.Out.isEmpty() : finished.Out.startsWith(out), qPrintable(finished.Out));
+    QCOMPARE(finished.Err, err);
+  }
+
+  // The whole run against a real database and service, named on the command
+  // line, then rolled back.
+  void dryRun() {
+    test::TestDatabase db("dryrun");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}, {2, 7}, {3, 9}});
+    const std::map<int, std::string> before = SendDates(db);
+    demo::TOrderService service(ScriptedHandler({{"7", "05.03.2024 14:07:09\r\n"}, {"9", "06.03.2024 10:00:00\r\n"}}));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("LANG", "ru_RU.UTF-8");
+    environment.insert("LC_ALL", "ru_RU.UTF-8");
+    environment.remove("ORDERDATES_TEST_DB_NAME");
+    environment.remove("ORDERDATES_TEST_SERVICE_HOST");
+    environment.insert("ORDERDATES_TEST_ANSWER_BOXES", "1");
+    const TFinished finished = RunProcess(QStringLiteral(ORDERDATES_UNDER_TEST),
+                                          {"--database", QString::fromStdString(db.Path()), "--service",
+                                           QString::fromStdString(service.Host()), "--dry-run"},
+                                          environment);
+    QCOMPARE(finished.ExitCode, kExitCommitted);
+    QCOMPARE(finished.Out, U("box: Проверка завершена, изменения не сохранены\n"));
+    QCOMPARE(ReportLines(finished.Err), QStringList{"orderdates: would update 3 of 3 goods lines; kept: request "
+                                                    "failed 0, answer without a date 0, update refused 0"});
+    QCOMPARE(service.RequestCount(), std::size_t{2});
+    QCOMPARE(SendDates(db), before);
+    QCOMPARE(UpdateLog(db).size(), std::size_t{0});
+  }
+};
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  CommandLineTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "CommandLineTest.moc"

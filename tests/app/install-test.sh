@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary root and checks what lands there: the
+# program (which answers from the installed place), the desktop entry, the
+# icon, the manual page and nothing else. With "package" as the second
+# argument it also builds the Debian package from the same build and checks
+# its control data and lintian's verdict.
+# Usage: install-test.sh BUILD_DIR [package]
+set -euo pipefail
+
+build=$1
+mode=${2:-install}
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+
+fail() {
+  echo "install-test: $*" >&2
+  exit 1
+}
+
+if [ "$mode" = package ]; then
+  # CPack installs the build into its own staging root and packs that.
+  (cd "$root" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$root/out" >"$root/cpack.log") ||
+    { cat "$root/cpack.log" >&2; fail "cpack failed"; }
+  deb=$(ls "$root"/out/orderdates_*.deb)
+  control=$(dpkg-deb --field "$deb")
+  grep -q '^Package: orderdates$' <<<"$control" || fail "package name: $control"
+  depends=$(dpkg-deb --field "$deb" Depends)
+  for dep in libfbclient2 qt6-qpa-plugins libqt6widgets6; do
+    grep -q "\\b$dep\\b" <<<"$depends" || fail "Depends lacks $dep: $depends"
+  done
+  [ "$(dpkg-deb --field "$deb" Recommends)" = firebird3.0-server-core ] || fail "Recommends: $control"
+  dpkg-deb --contents "$deb"
+  # Errors fail; warnings and notes are shown.
+  lintian --fail-on error --display-info "$deb" || fail "lintian reported errors"
+  exit 0
+fi
+
+cmake --install "$build" --prefix "$root/usr" >/dev/null
+
+expected="usr/bin/orderdates
+usr/share/applications/orderdates.desktop
+usr/share/doc/orderdates/changelog.gz
+usr/share/doc/orderdates/copyright
+usr/share/icons/hicolor/scalable/apps/orderdates.svg
+usr/share/man/man1/orderdates.1.gz"
+actual=$(cd "$root" && find . -type f | sed 's|^\./||' | LC_ALL=C sort)
+[ "$actual" = "$expected" ] || fail "installed files:
+$actual
+expected:
+$expected"
+
+[ -x "$root/usr/bin/orderdates" ] || fail "the program is not executable"
+version=$(QT_QPA_PLATFORM=no-such-platform "$root/usr/bin/orderdates" --version)
+[[ $version =~ ^orderdates\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "installed program says '$version'"
+
+desktop="$root/usr/share/applications/orderdates.desktop"
+for line in '^\[Desktop Entry\]$' '^Type=Application$' '^Name=.' '^Name\[ru\]=.' '^Exec=orderdates$' \
+  '^Icon=orderdates$' '^Terminal=false$' '^Categories=.*\b(Office|Utility);'; do
+  grep -Eq "$line" "$desktop" || fail "desktop entry lacks $line"
+done
+
+icon="$root/usr/share/icons/hicolor/scalable/apps/orderdates.svg"
+grep -q '<svg xmlns="http://www.w3.org/2000/svg"' "$icon" || fail "the icon is no SVG"
+
+page="$root/usr/share/man/man1/orderdates.1.gz"
+for section in NAME SYNOPSIS OPTIONS ENVIRONMENT '"EXIT STATUS"' FILES EXAMPLES; do
+  zcat "$page" | grep -q "^\.SH $section\$" || fail "manual page lacks $section"
+done
+# The page renders without a complaint from the formatter.
+if command -v man >/dev/null; then
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "manual page warnings: $warnings"
+fi
+echo "install-test: all installed files in place"
