@@ -388,7 +388,7 @@ private slots:
       }
     });
     driver.start();
-    QCOMPARE(RunProgram(*Application(), TestDescription(db.Path(), service.Host())), 0);
+    QCOMPARE(RunProgram(*Application(), TestDescription(db.Path(), service.Host())), kExitNotCommitted);
     QVERIFY(cut);
     QVERIFY(!driver.isActive());
     // The walk stopped at the cut, and said why.

@@ -67,7 +67,7 @@ class TBoxAnswerPlugin : public QGenericPlugin {
   Q_PLUGIN_METADATA(IID QGenericPluginFactoryInterface_iid FILE "BoxAnswerPlugin.json")
 
 public:
-  QObject* create(const QString& key, const QString& /*specification*/) override {
+  QObject* create(const QString& key, const QString& /*parameters*/) override {
     if (key.compare(QLatin1String("odboxanswer"), Qt::CaseInsensitive) != 0) return nullptr;
     // The application deletes the objects its generic plugins create when it
     // goes; the filter goes with it.
