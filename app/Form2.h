@@ -92,11 +92,11 @@ private:
   static constexpr std::chrono::milliseconds kFrameInterval{16};
 
   const TForm2Description description_;
-  TRunReport report_;
-  TRunState runState_ = TRunState::Waiting;
   std::string statusText_;
   bool statusShown_ = true;
   std::chrono::steady_clock::time_point nextFrame_{};
+  TRunReport report_;
+  TRunState runState_ = TRunState::Waiting;
   QLabel* label1_ = nullptr;
   TProgressBar* progressBar1_ = nullptr;
   TFbDatabase* db_ = nullptr;

@@ -176,9 +176,13 @@ TEST_F(LighttpdTest, SmallAndBigBodiesArriveExactly) {
     EXPECT_EQ(client.MimeType, "text/plain");
     EXPECT_TRUE(client.Document.Bytes() == *body) << name << ": " << client.Document.Size() << " bytes";
 
+    // The one-call GET takes an answer-sized body only.
     TStringList lines;
-    ASSERT_TRUE(HttpGetLines(base_ + name, lines)) << name;
-    EXPECT_TRUE(std::vector<std::string>(lines.begin(), lines.end()) == SplitLines(*body)) << name;
+    const bool taken = static_cast<std::int64_t>(body->size()) <= kHttpGetLinesMaxBody;
+    ASSERT_EQ(HttpGetLines(base_ + name, lines), taken) << name;
+    if (taken) {
+      EXPECT_TRUE(std::vector<std::string>(lines.begin(), lines.end()) == SplitLines(*body)) << name;
+    }
   }
 }
 

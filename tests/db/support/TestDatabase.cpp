@@ -100,10 +100,18 @@ std::vector<std::string> TestDBParams(std::string_view charset) {
           "lc_ctype=" + std::string(charset)};
 }
 
-TestDatabase::TestDatabase(std::string_view name, int dialect, std::string_view charset) : dialect_(dialect) {
+TestDatabase::TestDatabase(std::string_view name, int dialect, std::string_view charset)
+    : TestDatabase(std::string(), name, dialect, charset) {}
+
+TestDatabase::TestDatabase(const OnServer& server, std::string_view name)
+    : TestDatabase(server.Address + ":", name, 3, "WIN1251") {}
+
+TestDatabase::TestDatabase(std::string prefix, std::string_view name, int dialect, std::string_view charset)
+    : dialect_(dialect) {
   (void)gPrepared;
   static std::atomic<int> counter{0};
-  path_ = TestRunDirectory() + "/" + std::string(name) + "-" + std::to_string(++counter) + ".fdb";
+  file_ = TestRunDirectory() + "/" + std::string(name) + "-" + std::to_string(++counter) + ".fdb";
+  path_ = prefix + file_;
   const std::string sql = "CREATE DATABASE '" + path_ + "' USER '" + kTestUser + "' PASSWORD '" + kTestPassword +
                           "' PAGE_SIZE 4096 DEFAULT CHARACTER SET " + std::string(charset);
   isc_db_handle db = 0;
@@ -123,7 +131,7 @@ TestDatabase::~TestDatabase() {
   } catch (...) {
   }
   std::error_code ignored;
-  std::filesystem::remove(path_, ignored);
+  std::filesystem::remove(file_, ignored);
 }
 
 void TestDatabase::Execute(std::string_view sql) const {

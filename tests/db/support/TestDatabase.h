@@ -30,12 +30,23 @@ public:
   // Creates `<run dir>/<name>-<n>.fdb` with the given SQL dialect and
   // default character set, through CREATE DATABASE on the client API.
   explicit TestDatabase(std::string_view name = "test", int dialect = 3, std::string_view charset = "WIN1251");
+  // The same file (dialect 3, WIN1251), made and reached through a running
+  // server at `server` ("host/port"): Path() is then "<server>:<file>".
+  struct OnServer {
+    std::string Address;
+  };
+  TestDatabase(const OnServer& server, std::string_view name);
+  // Reaches the file through a server now at another address (restarted on
+  // another port).
+  void MoveTo(const OnServer& server) { path_ = server.Address + ":" + file_; }
   ~TestDatabase();
 
   TestDatabase(const TestDatabase&) = delete;
   TestDatabase& operator=(const TestDatabase&) = delete;
 
+  // What the client attaches to: the file, or the server's connection string.
   const std::string& Path() const noexcept { return path_; }
+  const std::string& File() const noexcept { return file_; }
   int Dialect() const noexcept { return dialect_; }
 
   // Runs one statement on a separate attachment in its own transaction and
@@ -49,6 +60,9 @@ public:
   std::string Scalar(std::string_view sql) const;
 
 private:
+  TestDatabase(std::string prefix, std::string_view name, int dialect, std::string_view charset);
+
+  std::string file_;
   std::string path_;
   int dialect_;
 };
