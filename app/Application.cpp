@@ -3,6 +3,7 @@
 #include "app/Dialogs.h"
 #include "base/Exception.h"
 #include "text/Cp1251.h"
+#include "text/SystemText.h"
 
 #include <QAbstractEventDispatcher>
 #include <QWidget>
@@ -50,7 +51,8 @@ void TApplication::HandleException(const std::exception& e) {
   if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
   if (dynamic_cast<const EAbort*>(&e) != nullptr) return;
   const auto* own = dynamic_cast<const Exception*>(&e);
-  ShowExceptionBox(ExceptionDisplayText(own != nullptr ? own->Message() : std::string(e.what())));
+  // Another library's exception words its text in the locale's code set.
+  ShowExceptionBox(ExceptionDisplayText(own != nullptr ? own->Message() : SystemTextToCp1251(e.what())));
 }
 
 void TApplication::HandleUnknownException() {

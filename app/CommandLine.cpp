@@ -90,17 +90,25 @@ bool ValidCredential(std::string_view value) {
   return true;
 }
 
+bool HasName(const std::string& line, std::string_view name) {
+  const std::string_view text = TrimView(line);
+  const size_t equals = text.find('=');
+  return EqualsIgnoreCaseAscii(TrimView(text.substr(0, equals)), name);
+}
+
 // Replaces the parameter `name` in the connection's lines, or adds it.
 void SetParameter(std::vector<std::string>& lines, std::string_view name, const std::string& value) {
   for (std::string& line : lines) {
-    const std::string_view text = TrimView(line);
-    const size_t equals = text.find('=');
-    if (equals != std::string_view::npos && EqualsIgnoreCaseAscii(TrimView(text.substr(0, equals)), name)) {
+    if (HasName(line, name)) {
       line = std::string(name) + "=" + value;
       return;
     }
   }
   lines.push_back(std::string(name) + "=" + value);
+}
+
+void RemoveParameter(std::vector<std::string>& lines, std::string_view name) {
+  std::erase_if(lines, [name](const std::string& line) { return HasName(line, name); });
 }
 
 } // namespace
@@ -197,7 +205,12 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
   if (database) startup.Description.DBName = *database;
   if (service) startup.Description.ServiceHost = *service;
   if (user) SetParameter(startup.Description.DBParams, "user_name", *user);
-  if (password) SetParameter(startup.Description.DBParams, "password", *password);
+  if (password)
+    SetParameter(startup.Description.DBParams, "password", *password);
+  else if (user)
+    // The built-in password belongs to the built-in user: another user
+    // without ISC_PASSWORD logs in without one, and a server says so.
+    RemoveParameter(startup.Description.DBParams, "password");
   return startup;
 }
 
@@ -230,7 +243,8 @@ std::string HelpText(const TForm2Description& builtIn) {
          "  0  the run committed (with --dry-run: the run completed)\n"
          "  1  start-up failed\n"
          "  2  bad option or value\n"
-         "  3  the run stopped before its commit; nothing was saved\n";
+         "  3  the run stopped before its commit; nothing was saved\n"
+         "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP); nothing was saved\n";
 }
 
 std::string VersionText() { return std::string(kProgram) + " " + ORDERDATES_VERSION + "\n"; }

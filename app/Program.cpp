@@ -2,8 +2,11 @@
 
 #include "app/Dialogs.h"
 #include "app/Form2.h"
+#include "app/StopWatcher.h"
 #include "base/Exception.h"
+#include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
+#include "text/SystemText.h"
 
 #include <QFileInfo>
 
@@ -14,22 +17,27 @@ namespace od {
 namespace {
 
 std::string ModuleName() {
-  return QFileInfo(QCoreApplication::applicationFilePath()).fileName().toLocal8Bit().toStdString();
+  return Utf8ToCp1251(QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString());
 }
 
 std::string MessageOf(const std::exception& e) {
   const auto* own = dynamic_cast<const Exception*>(&e);
-  return own != nullptr ? own->Message() : std::string(e.what());
+  // Another library's exception words its text in the locale's code set.
+  return own != nullptr ? own->Message() : SystemTextToCp1251(e.what());
 }
 
 } // namespace
 
 int RunProgram(TApplication& app, const TForm2Description& description) {
+  // Before anything else: from here on a termination signal ends the
+  // program cleanly, with 128 + its number.
+  TStopWatcher stopWatcher(app);
   std::unique_ptr<TForm2> form;
   try {
     LoadLocaleFormats();
     app.SetTitle(ProgramTitle());
     form = std::make_unique<TForm2>(description);
+    stopWatcher.Watch(*form->DB());
     form->ShowCentred();
   } catch (const std::exception& e) {
     // The exception display is not there yet: the failure gets the plain
@@ -37,14 +45,15 @@ int RunProgram(TApplication& app, const TForm2Description& description) {
     form.reset();
     ShowStartupErrorBox(StartupErrorText(ExceptionClassName(e), ModuleName(),
                                          reinterpret_cast<const void*>(&RunProgram), MessageOf(e)));
-    return kExitStartupFailed;
+    return ExitStatus(kExitStartupFailed);
   }
   app.Run();
   const TForm2::TRunState state = form->RunState();
   // Ended before the timer started the run: the report has not said a word.
-  if (state == TForm2::TRunState::Waiting) form->Report().Stopped("the window was closed before the run started");
+  if (state == TForm2::TRunState::Waiting) form->Report().Stopped("the program ended before the run started");
+  // Whatever the run left open is rolled back and detached here.
   form.reset();
-  return state == TForm2::TRunState::Committed ? kExitCommitted : kExitNotCommitted;
+  return ExitStatus(state == TForm2::TRunState::Committed ? kExitCommitted : kExitNotCommitted);
 }
 
 } // namespace od

@@ -13,6 +13,7 @@
 #endif
 
 #include "base/Exception.h"
+#include "text/SystemText.h"
 
 namespace od {
 
@@ -155,7 +156,7 @@ void* TIBClientLibrary::Resolve(const char* symbol, bool required) {
   if (address == nullptr && required) {
     const char* text = dlerror();
     if (text == nullptr) throw EOSError("A call to an OS function failed", 0);
-    throw EOSError(text, 0);
+    throw EOSError(SystemTextToCp1251(text), 0);
   }
   return address;
 }
@@ -183,6 +184,7 @@ void TIBClientLibrary::Load() {
   OD_REQUIRE(isc_blob_info)
   OD_REQUIRE(isc_open_blob2)
   OD_REQUIRE(isc_close_blob)
+  OD_REQUIRE(isc_cancel_blob)
   OD_REQUIRE(isc_get_segment)
   OD_REQUIRE(isc_put_segment)
   OD_REQUIRE(isc_create_blob2)

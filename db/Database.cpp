@@ -11,6 +11,7 @@
 #include "db/ClientLibrary.h"
 #include "db/FbErrors.h"
 #include "db/Transaction.h"
+#include "text/SystemText.h"
 
 namespace od {
 
@@ -350,8 +351,8 @@ template <typename Fn> void TFbCustomDatabase::CallHandlerWrapped(const char* wh
   } catch (const std::exception& error) {
     if (destroying_)
       throw Exception(Format("Error of %s.%s. Probably you are trying to get access to destroyed components. %s",
-                             FullName().c_str(), which, error.what()));
-    throw Exception(Format("Error of %s.%s. %s", FullName().c_str(), which, error.what()));
+                             FullName().c_str(), which, SystemTextToCp1251(error.what()).c_str()));
+    throw Exception(Format("Error of %s.%s. %s", FullName().c_str(), which, SystemTextToCp1251(error.what()).c_str()));
   }
 }
 

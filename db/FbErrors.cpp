@@ -9,6 +9,7 @@
 #include "base/Ascii.h"
 #include "base/Component.h"
 #include "db/ClientLibrary.h"
+#include "text/SystemText.h"
 
 namespace od {
 
@@ -115,6 +116,15 @@ std::string BufferText(const char* buffer, size_t size) {
   size_t length = 0;
   while (length < size && buffer[length] != '\0') ++length;
   return std::string(buffer, length);
+}
+
+// One line of the server message, as the program holds text. A line of an
+// operating-system error (errno and the like) is the C library's text in the
+// locale's code set. A line of an engine message may carry a file name in
+// the system's bytes as well as database text already in code page 1251.
+std::string LineToCp1251(ISC_STATUS kind, std::string line) {
+  if (kind == isc_arg_gds || kind == isc_arg_warning) return MixedTextToCp1251(line);
+  return SystemTextToCp1251(line);
 }
 
 void AppendNumber(std::string& out, long long value, bool hex8) {
@@ -236,8 +246,9 @@ void RaiseServerError(const IIBClientLibrary& library, TComponent* raiser) {
     ISC_STATUS* cursor = status;
     for (;;) {
       std::fill_n(buffer.get(), 4096, '\0');
+      const ISC_STATUS kind = cursor[0];
       if (library.isc_interprete(buffer.get(), &cursor) <= 0) break;
-      std::string line = BufferText(buffer.get(), 4095);
+      std::string line = LineToCp1251(kind, BufferText(buffer.get(), 4095));
       if (line.empty()) continue;
       CapitaliseFirst(line);
       serverMessage += line;

@@ -255,13 +255,23 @@ void TFbCustomQuery::SQLChanged() {
 void TFbCustomQuery::Rescan() {
   const std::string text = sql_.Text();
   charSetConverted_ = false;
+  textRefused_ = false;
   if (!paramCheck_ || sql_.Count() == 0 || !HasParamMarkers(text, macroChar_)) {
     userParams_->Resize(0);
     execParams_->Resize(0);
     occurrences_.clear();
     processed_ = text;
   } else {
-    Scan();
+    try {
+      Scan();
+    } catch (...) {
+      // The parameter area of the earlier text stays readable, but nothing
+      // of that text may be prepared or executed in place of the refused
+      // one: Prepare scans again and raises again.
+      textRefused_ = true;
+      processed_.clear();
+      throw;
+    }
   }
   if (handle_ != 0) FreeHandle();
   scanned_ = true;
@@ -373,6 +383,7 @@ bool TFbCustomQuery::RegenerationDue() const {
 }
 
 void TFbCustomQuery::PrepareText() {
+  if (textRefused_) Rescan();
   if (ParamSearchActive() && Params().Count() > 0) {
     if (!prepared_ || regenerate_ || RegenerationDue()) {
       Generate(executing_);
@@ -744,18 +755,23 @@ bool TFbCustomQuery::WriteBlob(std::string_view contents, void* blobId) {
             false) > 0) {
     return false;
   }
+  // A BLOB that cannot be completed is cancelled: the client keeps the
+  // handle of a BLOB that failed to write or to close until it is.
+  auto cancel = [&] {
+    Check(library.isc_cancel_blob(StatusVector(), &blob), false);
+    return false;
+  };
   size_t offset = 0;
   while (offset < contents.size()) {
     const size_t chunk = std::min<size_t>(contents.size() - offset, 32767);
     if (Check(library.isc_put_segment(StatusVector(), &blob, static_cast<unsigned short>(chunk),
                                       contents.data() + offset),
               false) > 0) {
-      library.isc_cancel_blob(StatusVector(), &blob);
-      return false;
+      return cancel();
     }
     offset += chunk;
   }
-  if (Check(library.isc_close_blob(StatusVector(), &blob), false) > 0) return false;
+  if (Check(library.isc_close_blob(StatusVector(), &blob), false) > 0) return cancel();
   std::memcpy(blobId, &id, sizeof id);
   return true;
 }
@@ -764,6 +780,13 @@ bool TFbCustomQuery::WriteBlob(std::string_view contents, void* blobId) {
 // notifications
 
 void TFbCustomQuery::DatabaseEvent(TFbCustomDatabase& /*database*/, TFbDatabaseEvent event) {
+  if (event == TFbDatabaseEvent::Disconnected) {
+    // The attachment is gone, and with it every server statement made on
+    // it. After a lost connection nothing was freed before: the handle is
+    // dead, and a later attachment must prepare the text anew.
+    ForgetServerStatement();
+    return;
+  }
   if (event != TFbDatabaseEvent::Disconnecting) return;
   if (handle_ == 0 && !open_) return;
   struct TFree {
@@ -776,6 +799,17 @@ void TFbCustomQuery::DatabaseEvent(TFbCustomDatabase& /*database*/, TFbDatabaseE
     }
   } free{*this};
   Close();
+}
+
+void TFbCustomQuery::ForgetServerStatement() noexcept {
+  if (handle_ == 0 && !open_ && !prepared_) return;
+  columns_->Resize(0);
+  handle_ = 0;
+  prepared_ = false;
+  open_ = false;
+  atEnd_ = false;
+  atStart_ = false;
+  procedureOutput_ = false;
 }
 
 void TFbCustomQuery::DatabaseFreed(TFbCustomDatabase& database) noexcept {

@@ -186,6 +186,8 @@ private:
   // IFbStatementLink
   void DatabaseEvent(TFbCustomDatabase& database, TFbDatabaseEvent event) override;
   void DatabaseFreed(TFbCustomDatabase& database) noexcept override;
+  // Drops the server statement and the result without a server call.
+  void ForgetServerStatement() noexcept;
   void TransactionEvent(TFbCustomTransaction& transaction, TFbTransactionEvent event) override;
   void TransactionFreed(TFbCustomTransaction& transaction) noexcept override;
 
@@ -234,6 +236,7 @@ private:
   std::unique_ptr<TFbXSQLDA> execParams_;
   TSqlKind kind_ = TSqlKind::None;
   bool scanned_ = false;
+  bool textRefused_ = false; // the last text change failed its parameter scan
   bool regenerate_ = false;
   bool useExecArea_ = false;
   bool preparing_ = false;

@@ -474,6 +474,9 @@ void TFbXSQLVAR::SetAsString(std::string_view value) {
 }
 
 void TFbXSQLVAR::SetAsDateTime(TDateTime value) {
+  // No day and time stand behind an infinity or a NaN; storing one as day 0
+  // would write a date nobody gave.
+  if (!std::isfinite(value)) RaiseInvalidConversion();
   const TIscTimestamp stamp = DateTimeToIscTimestamp(value);
   ISC_TIMESTAMP raw;
   raw.timestamp_date = stamp.Date;

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 
 #include "base/Ascii.h"
 #include "base/MemoryStream.h"
+#include "base/StopSignals.h"
 
 namespace od {
 
@@ -250,7 +250,27 @@ int ErrnoToWsaError(int error) noexcept {
   case EDQUOT: return 10069;
   case ESTALE: return 10070;
   case EREMOTE: return 10071;
-  default: return error;
+  // Errors with no code of their own, by what they mean for a connection.
+  case ERESTART: return 10004;
+  case ECANCELED: return 10004;
+  case EBADFD: return 10009;
+  case E2BIG: return 10040;
+  case EFBIG: return 10040;
+  case EOVERFLOW: return 10040;
+  case ENOTTY: return 10038;
+  case ENOSYS: return 10045;
+  case ENODEV: return 10050;
+  case ENONET: return 10050;
+  case ENOLINK: return 10050;
+  case ERFKILL: return 10050;
+  case EPROTO: return 10053;
+  case ECOMM: return 10054;
+  case ENOSPC: return 10055;
+  case ENOSR: return 10055;
+  case ETIME: return 10060;
+  // Anything else is a failure of the system below the socket; callers and
+  // messages never see a bare errno.
+  default: return WsaError::SystemNotReady;
   }
 }
 
@@ -271,7 +291,7 @@ int ResolverToWsaError(int result, int savedErrno) noexcept {
   case EAI_SERVICE: return 10109;
   case EAI_MEMORY: return WsaError::NoBufferSpace;
   case EAI_BADFLAGS: return WsaError::InvalidArgument;
-  case EAI_SYSTEM: return ErrnoToWsaError(savedErrno);
+  case EAI_SYSTEM: return savedErrno != 0 ? ErrnoToWsaError(savedErrno) : WsaError::NoRecovery;
   default: return WsaError::NoRecovery;
   }
 }
@@ -583,7 +603,9 @@ void TBlockSocket::BindLocal(const std::string& host, const std::string& port) {
   ResolveAddress(address, host, port);
   if (lastError_ == 0) {
     if (socket_ == -1) CreateSocketFor(address);
-    if (CheckSocketResult(::bind(socket_, &address.sa, AddressLength(address))) == 0) {
+    // A socket that could not be created (no descriptors left, say) keeps
+    // its own error rather than the one binding nothing would give.
+    if (lastError_ == 0 && CheckSocketResult(::bind(socket_, &address.sa, AddressLength(address))) == 0) {
       socklen_t length = sizeof(LocalAddress);
       getsockname(socket_, &LocalAddress.sa, &length);
       ReadAhead.clear();
@@ -601,19 +623,13 @@ void TBlockSocket::PlainConnect(const std::string& host, const std::string& port
   ResolveAddress(address, host, port);
   if (lastError_ == 0) {
     if (socket_ == -1) CreateSocketFor(address);
-    int result = ::connect(socket_, &address.sa, AddressLength(address));
-    if (result == -1 && errno == EINTR) {
-      // An interrupted connect goes on in the background; wait for its end.
-      pollfd p{socket_, POLLOUT, 0};
-      while (poll(&p, 1, -1) == -1 && errno == EINTR) {
-      }
-      int soError = 0;
-      socklen_t length = sizeof(soError);
-      getsockopt(socket_, SOL_SOCKET, SO_ERROR, &soError, &length);
-      errno = soError;
-      result = soError == 0 ? 0 : -1;
+    // Without a socket, the creation's error stands (no descriptors left,
+    // say): connecting nothing would only add "Bad file number".
+    if (lastError_ == 0) {
+      lastError_ = ConnectWithinTimeout(address);
+      lastErrorText_ = GetErrorDescEx();
     }
-    if (CheckSocketResult(result) == 0) {
+    if (lastError_ == 0) {
       ReadAddresses();
       ReadAhead.clear();
       SawLoneCR = false;
@@ -622,6 +638,30 @@ void TBlockSocket::PlainConnect(const std::string& host, const std::string& port
   }
   ReportError();
   DoStatus(HR_Connect, host + ":" + port);
+}
+
+int TBlockSocket::ConnectWithinTimeout(const TVarSin& address) {
+  // The connect runs non-blocking, so that its wait is an ordinary socket
+  // wait: bounded by ConnectTimeout and the deadline instead of the system's
+  // minutes, and resumed after a signal like every other wait.
+  const int flags = fcntl(socket_, F_GETFL);
+  if (flags != -1) fcntl(socket_, F_SETFL, flags | O_NONBLOCK);
+  int code = 0;
+  if (::connect(socket_, &address.sa, AddressLength(address)) == -1) {
+    const int error = errno;
+    if (error != EINPROGRESS && error != EINTR) {
+      code = ErrnoToWsaError(error);
+    } else if (PollOnce(WaitWithinDeadline(ConnectTimeout), POLLOUT)) {
+      int soError = 0;
+      socklen_t length = sizeof(soError);
+      if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, &soError, &length) == -1) soError = errno;
+      code = ErrnoToWsaError(soError);
+    } else {
+      code = lastError_ != 0 ? lastError_ : WsaError::TimedOut;
+    }
+  }
+  if (flags != -1) fcntl(socket_, F_SETFL, flags);
+  return code;
 }
 
 void TBlockSocket::CloseConnection() { AbortConnection(); }
@@ -635,18 +675,39 @@ void TBlockSocket::AbortConnection() {
 }
 
 void TBlockSocket::DrainInput() {
-  SleepMs(1);
+  // What the peer still sends after its answer is read away before the
+  // handle closes: closing with unread input would answer the peer with a
+  // reset instead of a FIN. The wait for it is one readiness wait against a
+  // deadline, not a sleep: it ends at once when the peer's end of stream is
+  // there, and a peer that keeps sending cannot stretch it.
+  ReadAhead.clear();
   try {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(std::max(DrainTimeout, 0));
     size_t drained = 0;
-    while (true) {
-      if (ReadAhead.empty() && PendingBytes() < 1) break;
-      drained += ReceivePacket(0).size();
-      if (lastError_ != 0 || drained > kDrainLimit) break;
+    char buffer[16384];
+    while (drained <= kDrainLimit) {
+      const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+      pollfd p{socket_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+      if (ready == -1 && errno == EINTR) continue;
+      if (ready <= 0) break;
+      const int got = ReceiveBytes(buffer, sizeof buffer);
+      if (got <= 0 || lastError_ != 0) break;
+      drained += static_cast<size_t>(got);
     }
   } catch (...) {
     // A close never fails because of what the peer still had to say.
   }
   ClearLastError();
+}
+
+void TBlockSocket::UnreadLine(const std::string& line) {
+  // The flags still describe the break that ended the line: a lone CR or LF
+  // goes back as it came, so that its partner at the front of the next
+  // packet is dropped again instead of reading as an empty line.
+  const char* lineEnd = SawLoneCR ? "\r" : SawLoneLF ? "\n" : "\r\n";
+  ReadAhead.Assign(line + lineEnd + ReadAhead.str());
 }
 
 // --- sending -----------------------------------------------------------------
@@ -754,6 +815,22 @@ int TBlockSocket::PendingBytes() {
   return std::clamp(count, 0, 65536);
 }
 
+void TBlockSocket::SetDeadline(std::int32_t ms) {
+  deadline_ = ms < 0 ? std::chrono::steady_clock::time_point::max()
+                     : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+
+bool TBlockSocket::DeadlinePassed() const noexcept {
+  return deadline_ != std::chrono::steady_clock::time_point::max() && std::chrono::steady_clock::now() >= deadline_;
+}
+
+int TBlockSocket::WaitWithinDeadline(int timeout) const noexcept {
+  if (deadline_ == std::chrono::steady_clock::time_point::max()) return timeout;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now()).count();
+  const int allowed = left > 0 ? static_cast<int>(std::min<std::int64_t>(left, INT32_MAX)) : 0;
+  return timeout < 0 ? allowed : std::min(timeout, allowed);
+}
+
 bool TBlockSocket::PollOnce(int timeout, short events) {
   ClearLastError();
   if (socket_ == -1) {
@@ -767,6 +844,8 @@ bool TBlockSocket::PollOnce(int timeout, short events) {
   while (true) {
     result = ::poll(&p, 1, remaining);
     if (result != -1 || errno != EINTR) break;
+    // A termination signal ends the wait, and the request with it.
+    if (ProcessStopRequested()) break;
     // Resume with what is left of the wait, not with the whole time-out.
     if (timeout >= 0) {
       const auto left =
@@ -780,6 +859,7 @@ bool TBlockSocket::PollOnce(int timeout, short events) {
 }
 
 bool TBlockSocket::WaitFor(int timeout, short events) {
+  timeout = WaitWithinDeadline(timeout);
   bool ready;
   if (HeartbeatRate != 0 && timeout != -1) {
     const int rate = HeartbeatRate;
@@ -830,8 +910,12 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
   };
   if (!ReadAhead.empty()) {
     result = ReadAhead.TakeAll();
+  } else if (DeadlinePassed()) {
+    // Bytes that keep coming do not extend the deadline.
+    lastError_ = WsaError::TimedOut;
   } else {
-    sched_yield();
+    // No yield before the read: the scheduler preempts a long download by
+    // itself, and a yield per packet costs every short exchange a system call.
     int pending = PendingBytes();
     if (pending > 0) {
       readPending(pending);

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -103,6 +104,8 @@ void UnloadSocketLibrary();
 int SocketLibraryUsers();
 
 // Maps an errno value, or a getaddrinfo result (EAI_*), onto the codes above.
+// Every system error comes out as a code with a text of its own: one with no
+// closer match becomes 10091.
 int ErrnoToWsaError(int error) noexcept;
 int ResolverToWsaError(int result, int savedErrno) noexcept;
 
@@ -177,6 +180,11 @@ public:
   bool StopFlag = false;
   std::int32_t NonblockSendTimeout = 15000;
   std::int32_t HeartbeatRate = 0;
+  // How long a close waits, in milliseconds, for what the peer still sends.
+  std::int32_t DrainTimeout = 1;
+  // Longest wait of a connect in milliseconds; -1 leaves it to the system,
+  // which gives up after minutes.
+  std::int32_t ConnectTimeout = -1;
 
   int SocketHandle() const noexcept { return socket_; }
   int LastErrorCode() const noexcept { return lastError_; }
@@ -208,6 +216,19 @@ public:
   virtual bool WaitReadable(int timeout);
   virtual bool WaitWritable(int timeout);
   void DrainInput();
+  // Puts a line that ReceiveLine has just returned back in front of
+  // ReadAhead, with the kind of break it ended with: read again, it ends
+  // where it ended the first time, also when its break was split across
+  // packets and the second half is still to come.
+  void UnreadLine(const std::string& line);
+
+  // A point in time, ms from now, after which no wait goes on: on top of
+  // each wait's own time-out, it bounds a whole series of reads, so that a
+  // peer sending a byte now and then cannot stretch them without end. Once
+  // it has passed, every read that needs the system fails at once with
+  // 10060. A negative ms removes it.
+  void SetDeadline(std::int32_t ms);
+  bool DeadlinePassed() const noexcept;
 
   void SetReceiveBufferSize(std::int32_t size);
   void SetSendBufferSize(std::int32_t size);
@@ -237,6 +258,9 @@ protected:
   // line-end mode: drop the second half of a break split across packets.
   void SkipSplitLineEnd();
   void LimitRate(int length, int limit, std::uint32_t& nextTime);
+  // The part of a wait of timeout ms (-1: no limit) that the deadline leaves.
+  int WaitWithinDeadline(int timeout) const noexcept;
+  // Every wait on the socket goes through here.
   bool PollOnce(int timeout, short events);
   bool WaitFor(int timeout, short events);
   // Sends one piece; a negative result reports the failure's code in error.
@@ -258,6 +282,11 @@ private:
                   int type, bool preferIP4);
   int LookupAddress(TVarSin& address, const std::string& host, const std::string& port, const ::addrinfo& hints);
 
+  // Connects the created socket to address within ConnectTimeout and the
+  // deadline; 0 or the code of the failure.
+  int ConnectWithinTimeout(const TVarSin& address);
+
+  std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
   bool nonBlocking_ = false;
   bool bound_ = false;
   TSocketFamily family_ = SF_Any;

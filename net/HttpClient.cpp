@@ -47,6 +47,29 @@ std::int32_t IntegerValue(std::string_view text, std::int32_t fallback) {
   return static_cast<std::int32_t>(value);
 }
 
+// The value of a Content-Length field: one number, or a list of numbers
+// that must all be the same; -1 for anything else. consistent turns false
+// when the list holds two different values.
+std::int32_t ContentLengthValue(std::string_view text, bool& consistent) {
+  std::int32_t value = IntegerValue(TrimView(text), -1);
+  if (text.find(',') == std::string_view::npos) return value;
+  bool first = true;
+  while (true) {
+    const size_t comma = text.find(',');
+    const std::int32_t element = IntegerValue(TrimView(text.substr(0, comma)), -1);
+    if (!first && element != value) consistent = false;
+    value = element;
+    first = false;
+    if (comma == std::string_view::npos) break;
+    text.remove_prefix(comma + 1);
+  }
+  return value;
+}
+
+bool IsHexNumber(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return IsHexDigit(c); });
+}
+
 // A chunk size: a hexadecimal number, 0 for anything else. Sizes above the
 // body limit come back as -1 instead of wrapping.
 std::int64_t ChunkSize(std::string_view text) {
@@ -174,6 +197,14 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
     return false;
   }
 
+  // The whole exchange, connect included, ends by the deadline; the socket
+  // keeps none once the request is over.
+  struct DeadlineScope {
+    TBlockSocket& sock;
+    ~DeadlineScope() { sock.SetDeadline(-1); }
+  } deadlineScope{*Sock};
+  Sock->SetDeadline(RequestDeadline);
+
   const TUrlParts parts = SplitUrl(url);
   std::string user = parts.User;
   std::string password = parts.Password;
@@ -299,12 +330,17 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
       line = ReceiveHeaderLine(budget);
       lines.Add(line);
     } while (!line.empty() && !Failed());
+    bool lengthSeen = false;
+    bool lengthsAgree = true;
     for (int index = 0; index < lines.Count();) {
       const std::string header = UnfoldHeaderLine(lines, index);
       Headers.Add(header);
       const std::string upper = UpperAscii(header);
       if (StartsWith(upper, "CONTENT-LENGTH:")) {
-        length = IntegerValue(TrimView(TextAfter(header, " ")), -1);
+        const std::int32_t value = ContentLengthValue(TextAfter(header, " "), lengthsAgree);
+        if (lengthSeen && value != length) lengthsAgree = false;
+        lengthSeen = true;
+        length = value;
         if (length != -1 && BodyFraming == THttpBodyFraming::UntilClose) BodyFraming = THttpBodyFraming::ByLength;
       }
       if (StartsWith(upper, "CONTENT-TYPE:")) MimeType = Trim(TextAfter(header, " "));
@@ -317,6 +353,10 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
         closeAfter = true;
       }
     }
+    // Two different lengths leave no way to tell where the body ends, and
+    // picking one may hand the caller a cut or a padded body: HTTP makes such
+    // a response an error, whatever else frames it.
+    if (!lengthsAgree && !Failed()) Sock->SetLastError(WsaError::ConnectionAborted);
   }
 
   bool result = !Failed();
@@ -326,11 +366,12 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
     return false;
   }
 
+  bool reusable = true;
   if (method != "HEAD" && ResultCode != 204 && ResultCode != 304) {
     switch (BodyFraming) {
     case THttpBodyFraming::UntilClose: result = ReadBodyUntilClose(); break;
     case THttpBodyFraming::ByLength: result = ReadBodyOfLength(length); break;
-    case THttpBodyFraming::Chunked: result = ReadChunkedBody(); break;
+    case THttpBodyFraming::Chunked: result = ReadChunkedBody(!closeAfter, reusable); break;
     }
   }
   Document.SetPosition(0);
@@ -339,7 +380,7 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
     Sock->CloseConnection();
     ConnectedHost.clear();
     ConnectedPort.clear();
-  } else if (!result) {
+  } else if (!result || !reusable) {
     // The rest of a broken body may still arrive: this connection cannot
     // carry another exchange.
     ConnectedHost.clear();
@@ -374,7 +415,7 @@ bool THttpClient::SendRequest(const std::string& headerBlock, bool expect100) {
     } else {
       const std::string upper = UpperAscii(line);
       const std::int32_t code = IntegerValue(TrimView(TextBefore(TrimView(TextAfter(line, " ")), " ")), 0);
-      Sock->ReadAhead = line + "\r\n" + Sock->ReadAhead.str();
+      Sock->UnreadLine(line);
       if (!StartsWith(upper, "HTTP/") || code < 100 || code > 199) return true;
     }
     UploadSize = static_cast<std::int32_t>(std::min<std::int64_t>(size, INT32_MAX));
@@ -466,6 +507,9 @@ bool THttpClient::OpenConnection(bool secure) {
   Sock->SetSendBufferSize(65536);
   Sock->BindLocal(IPInterface, "0");
   if (Failed()) return false;
+  // A connect is one wait like any other: an address that never answers
+  // costs the client's time-out, not the system's minutes.
+  Sock->ConnectTimeout = Timeout;
   Sock->ConnectTo(TargetHost, TargetPort);
   if (Failed()) return false;
   if (secure) {
@@ -481,7 +525,7 @@ bool THttpClient::ReadBodyUntilClose() {
   do {
     const std::string packet = Sock->ReceivePacket(Timeout);
     if (Failed()) break;
-    if (static_cast<std::int64_t>(Document.Size() + packet.size()) > kHttpMaxBodySize) {
+    if (static_cast<std::int64_t>(Document.Size() + packet.size()) > BodyLimit()) {
       Sock->SetLastError(WsaError::NoBufferSpace);
       break;
     }
@@ -497,7 +541,7 @@ bool THttpClient::ReadBodyUntilClose() {
 
 bool THttpClient::ReadBodyOfLength(std::int64_t length) {
   if (length < 1) return true;
-  if (static_cast<std::int64_t>(Document.Size()) + length > kHttpMaxBodySize) {
+  if (static_cast<std::int64_t>(Document.Size()) + length > BodyLimit()) {
     Sock->SetLastError(WsaError::NoBufferSpace);
     return false;
   }
@@ -507,7 +551,7 @@ bool THttpClient::ReadBodyOfLength(std::int64_t length) {
   return !Failed();
 }
 
-bool THttpClient::ReadChunkedBody() {
+bool THttpClient::ReadChunkedBody(bool readTrailer, bool& reusable) {
   // Size lines and the blank lines between chunks count against the body
   // bound too, so a server cannot keep the client reading them forever.
   std::int64_t overhead = 0;
@@ -516,8 +560,8 @@ bool THttpClient::ReadChunkedBody() {
     do {
       line = Sock->ReceiveLine(Timeout);
       overhead += static_cast<std::int64_t>(line.size()) + 1;
-      if (!Failed() && (line.size() > kHttpMaxLineLength ||
-                        static_cast<std::int64_t>(Document.Size()) + overhead > kHttpMaxBodySize))
+      if (!Failed() &&
+          (line.size() > kHttpMaxLineLength || static_cast<std::int64_t>(Document.Size()) + overhead > BodyLimit()))
         Sock->SetLastError(WsaError::NoBufferSpace);
     } while (line.empty() && !Failed());
     if (Failed()) break;
@@ -527,10 +571,32 @@ bool THttpClient::ReadChunkedBody() {
       Sock->SetLastError(WsaError::NoBufferSpace);
       break;
     }
-    if (size == 0) break;
+    if (size == 0) {
+      // A size line that is not a number ends the body too, but then nothing
+      // says where the next response would start.
+      if (!IsHexNumber(sizeText))
+        reusable = false;
+      else if (readTrailer)
+        ReadTrailer(reusable);
+      break;
+    }
     if (!ReadBodyOfLength(size)) break;
   }
   return !Failed();
+}
+
+void THttpClient::ReadTrailer(bool& reusable) {
+  // Trailer lines up to the empty line that ends the message: left unread,
+  // they would sit in front of the next response. The body is whole already,
+  // so a trailer that breaks off costs only the connection.
+  HeaderBudget budget;
+  std::string line;
+  do line = ReceiveHeaderLine(budget);
+  while (!line.empty() && !Failed());
+  if (Failed()) {
+    Sock->ClearLastError();
+    reusable = false;
+  }
 }
 
 bool HttpGetLines(const std::string& url, TStringList& lines) {
@@ -540,6 +606,7 @@ bool HttpGetLines(const std::string& url, TStringList& lines) {
 
 bool HttpGetLines(const std::string& url, TStringList& lines, std::string& error) {
   THttpClient client;
+  client.MaxBodySize = kHttpGetLinesMaxBody;
   const bool result = client.PerformRequest("GET", url);
   if (result) {
     lines.LoadFromStream(client.Document);

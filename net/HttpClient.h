@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -20,6 +21,15 @@ constexpr size_t kHttpMaxLineLength = 100 * 1024;
 constexpr size_t kHttpMaxHeaderBytes = 300 * 1024;
 constexpr int kHttpMaxHeaderLines = 5000;
 constexpr std::int64_t kHttpMaxBodySize = 64 * 1024 * 1024;
+
+// Longest time one request may take from the connect to the body's end, in
+// milliseconds. Each single wait is bounded by Timeout (90 s) already, but a
+// server that sends a byte every few seconds never lets such a wait run out.
+// Two minutes lets a sane service that is slow answer: it may use nearly the
+// whole single-wait time-out before its first byte and still send a body of
+// megabytes over a poor link afterwards, while a trickling one holds a run
+// for two minutes per request, not for ever.
+constexpr std::int32_t kHttpRequestDeadline = 120000;
 
 struct TUrlParts {
   std::string Scheme;
@@ -91,6 +101,11 @@ public:
   std::int32_t RangeStart = 0;
   std::int32_t RangeEnd = 0;
   bool AddPortNumberToHost = true;
+  // A larger body ends the exchange with 10055; never above kHttpMaxBodySize.
+  std::int64_t MaxBodySize = kHttpMaxBodySize;
+  // Overall limit of one request in milliseconds; when it passes, the request
+  // fails with the time-out error 10060. A negative value means none.
+  std::int32_t RequestDeadline = kHttpRequestDeadline;
   // Declared last so that it goes first: the connection closes before the
   // buffers it fills are freed.
   std::unique_ptr<TTCPBlockSocket> Sock;
@@ -107,9 +122,19 @@ private:
   std::string ReceiveHeaderLine(HeaderBudget& budget);
   bool ReadBodyUntilClose();
   bool ReadBodyOfLength(std::int64_t length);
-  bool ReadChunkedBody();
+  // readTrailer: the connection may carry another exchange, so the trailer
+  // section after the last chunk is read to its end. reusable turns false
+  // when the body's end is not where the next response starts.
+  bool ReadChunkedBody(bool readTrailer, bool& reusable);
+  void ReadTrailer(bool& reusable);
   bool Failed() const { return Sock->LastErrorCode() != 0; }
+  std::int64_t BodyLimit() const { return std::clamp<std::int64_t>(MaxBodySize, 0, kHttpMaxBodySize); }
 };
+
+// The largest body HttpGetLines takes. Its answers are a line or two; the
+// list holds an entry per line break, so a body of nothing but line breaks
+// would cost some forty times its size.
+constexpr std::int64_t kHttpGetLinesMaxBody = 1024 * 1024;
 
 // One GET with a fresh client: on true the body's lines replace the list's
 // contents; on false the list is left as it was.

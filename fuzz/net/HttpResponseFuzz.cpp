@@ -118,6 +118,18 @@ private:
   bool served_ = false;
 };
 
+// What every request must leave behind, whatever the server sent: a body
+// within the bound, a success that agrees with the error code and is readable
+// from its start, and an error code that has a text of its own.
+void CheckOutcome(od::THttpClient& client, bool result) {
+  const int error = client.Sock->LastErrorCode();
+  if (static_cast<std::int64_t>(client.Document.Size()) > od::kHttpMaxBodySize) std::abort();
+  if (result != (error == 0)) std::abort();
+  if (result && client.Document.Position() != 0) std::abort();
+  if (error != 0 && od::TBlockSocket::GetErrorDesc(error).rfind("Other Winsock error", 0) == 0) std::abort();
+  if (client.Headers.Count() > od::kHttpMaxHeaderLines + 2) std::abort();
+}
+
 FuzzServer& Server() {
   static FuzzServer* server = new FuzzServer(); // lives until the process ends
   return *server;
@@ -143,8 +155,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
   {
     od::THttpClient client;
     client.Timeout = 3000;
+    client.RequestDeadline = 10000;
     if (flags & 2) client.Protocol = "1.1";
-    client.PerformRequest((flags & 1) ? "HEAD" : "GET", "http://127.0.0.1:" + std::to_string(server.Port()) + "/f");
+    const bool result =
+        client.PerformRequest((flags & 1) ? "HEAD" : "GET", "http://127.0.0.1:" + std::to_string(server.Port()) + "/f");
+    CheckOutcome(client, result);
     // What the caller would do next with the answer.
     od::TStringList lines;
     lines.LoadFromStream(client.Document);

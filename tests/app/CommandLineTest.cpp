@@ -106,35 +106,29 @@ private slots:
     QTest::addColumn<QString>("params");
     QTest::addColumn<bool>("dryRun");
 
-    const QString builtInParams = "user_name=SYSDBA|password=built-in|lc_ctype=WIN1251";
-    QTest::newRow("nothing given: the built-in values") << QStringList{} << kUnset << kUnset << "/built/in.fdb"
-                                                        << "built.in:8088" << builtInParams << false;
-    QTest::newRow("empty variables count as unset") << QStringList{} << ""
-                                                    << ""
-                                                    << "/built/in.fdb"
-                                                    << "built.in:8088" << builtInParams << false;
-    QTest::newRow("every option, separate values")
-        << QStringList{"--database", "db.example:/srv/shop.fdb", "--service", "orders.example:9000", "--user", "CLERK",
-                       "--dry-run"}
-        << kUnset << kUnset << "db.example:/srv/shop.fdb"
-        << "orders.example:9000"
-        << "user_name=CLERK|password=built-in|lc_ctype=WIN1251" << true;
-    QTest::newRow("joined values, server with a port, bracketed address")
-        << QStringList{"--database=127.0.0.1/3051:/srv/a=b.fdb", "--service=[::1]:8080"} << kUnset << kUnset
-        << "127.0.0.1/3051:/srv/a=b.fdb"
-        << "[::1]:8080" << builtInParams << false;
-    QTest::newRow("environment credentials") << QStringList{} << "REPORTER"
-                                             << "s3cret=x"
-                                             << "/built/in.fdb"
-                                             << "built.in:8088"
-                                             << "user_name=REPORTER|password=s3cret=x|lc_ctype=WIN1251" << false;
-    QTest::newRow("--user wins over ISC_USER")
-        << QStringList{"--user", "CLERK"} << "REPORTER" << kUnset << "/built/in.fdb"
-        << "built.in:8088"
-        << "user_name=CLERK|password=built-in|lc_ctype=WIN1251" << false;
-    QTest::newRow("a path in the locale's bytes stays as given")
-        << QStringList{"--database", U("/данные/магазин.fdb")} << kUnset << kUnset << U("/данные/магазин.fdb")
-        << "built.in:8088" << builtInParams << false;
+    const QString builtIn = "user_name=SYSDBA|password=built-in|lc_ctype=WIN1251";
+    const QString unset = kUnset;
+    auto row = [](const char* name, const QStringList& args, const QString& iscUser, const QString& iscPassword,
+                  const QString& dbName, const QString& host, const QString& params, bool dryRun) {
+      QTest::newRow(name) << args << iscUser << iscPassword << dbName << host << params << dryRun;
+    };
+    row("nothing given: the built-in values", {}, unset, unset, "/built/in.fdb", "built.in:8088", builtIn, false);
+    row("empty variables count as unset", {}, "", "", "/built/in.fdb", "built.in:8088", builtIn, false);
+    row("every option, separate values",
+        {"--database", "db.example:/srv/shop.fdb", "--service", "orders.example:9000", "--user", "CLERK", "--dry-run"},
+        unset, "pw", "db.example:/srv/shop.fdb", "orders.example:9000", "user_name=CLERK|password=pw|lc_ctype=WIN1251",
+        true);
+    row("joined values, server with a port, bracketed address",
+        {"--database=127.0.0.1/3051:/srv/a=b.fdb", "--service=[::1]:8080"}, unset, unset, "127.0.0.1/3051:/srv/a=b.fdb",
+        "[::1]:8080", builtIn, false);
+    row("environment credentials", {}, "REPORTER", "s3cret=x", "/built/in.fdb", "built.in:8088",
+        "user_name=REPORTER|password=s3cret=x|lc_ctype=WIN1251", false);
+    row("--user wins over ISC_USER", {"--user", "CLERK"}, "REPORTER", "pw", "/built/in.fdb", "built.in:8088",
+        "user_name=CLERK|password=pw|lc_ctype=WIN1251", false);
+    row("the built-in password stays with the built-in user", {"--user", "CLERK"}, unset, unset, "/built/in.fdb",
+        "built.in:8088", "user_name=CLERK|lc_ctype=WIN1251", false);
+    row("a path in the locale's bytes stays as given", {"--database", U("/данные/магазин.fdb")}, unset, unset,
+        U("/данные/магазин.fdb"), "built.in:8088", builtIn, false);
   }
   void settings() {
     QFETCH(QStringList, args);

@@ -1,6 +1,6 @@
-// Nothing is written unless the run completes: the program is killed while
-// it walks the goods lines of a large database, and the database must hold
-// exactly its old values afterwards.
+// Nothing is written unless the run completes: the program is killed, or
+// ended by a termination signal, while it walks the goods lines, and the
+// database must hold exactly its old values afterwards.
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
 
@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <condition_variable>
+#include <csignal>
 #include <mutex>
 
 #ifndef ORDERDATES_UNDER_TEST
@@ -18,11 +19,79 @@
 using namespace od;
 using namespace od::apptest;
 
+namespace {
+
+void StartProgram(QProcess& program, const std::string& dbName, const std::string& host) {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("QT_QPA_PLATFORM", "offscreen");
+  environment.insert("LANG", "ru_RU.UTF-8");
+  environment.insert("LC_ALL", "ru_RU.UTF-8");
+  environment.insert("ORDERDATES_TEST_DB_NAME", QString::fromStdString(dbName));
+  environment.insert("ORDERDATES_TEST_SERVICE_HOST", QString::fromStdString(host));
+  program.setProcessEnvironment(environment);
+  program.setProcessChannelMode(QProcess::ForwardedChannels);
+  program.start(QStringLiteral(ORDERDATES_UNDER_TEST), {});
+  QVERIFY(program.waitForStarted(30000));
+}
+
+} // namespace
+
 class ProgramKillTest : public QObject {
   Q_OBJECT
 
 private slots:
   void initTestCase() { test::TestRunDirectory(); }
+
+  // A termination signal ends the program cleanly wherever it is: nothing
+  // committed, status 128 + the signal's number, no crash.
+  void signalEndsTheProgramCleanly_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM waiting for the service") << SIGTERM;
+    QTest::newRow("SIGINT waiting for the service") << SIGINT;
+    QTest::newRow("SIGHUP waiting for the service") << SIGHUP;
+  }
+  void signalEndsTheProgramCleanly() {
+    QFETCH(int, signal);
+    constexpr int kHeldRequest = 3;
+    test::TestDatabase db("signal");
+    CreateOrderSchema(db);
+    db.Execute("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 200) DO BEGIN INSERT INTO "
+               "TBL_ZAKAZ_TOVARS (ID, ZAKAZ_ID, DATA_TIME_SEND) VALUES (:I + 1, MOD(:I, 50) + 1, "
+               "TIMESTAMP '2001-01-01 12:00:00'); I = I + 1; END END");
+    const std::map<int, std::string> before = SendDates(db);
+
+    // The service holds one request until the program is gone: the signal
+    // finds the program waiting for it, earlier updates executed and not
+    // committed.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    int seen = 0;
+    demo::TOrderService service([&](const std::string&) {
+      std::unique_lock lock(mutex);
+      if (++seen == kHeldRequest) released.wait(lock, [&] { return release; });
+      return ScriptedReply("05.03.2024 14:07:09\r\n");
+    });
+
+    QProcess program;
+    StartProgram(program, db.Path(), service.Host());
+    QTRY_VERIFY_WITH_TIMEOUT(service.RequestCount() >= std::size_t{kHeldRequest}, 60000);
+    QCOMPARE(program.state(), QProcess::Running);
+
+    QCOMPARE(::kill(static_cast<pid_t>(program.processId()), signal), 0);
+    const bool finished = program.waitForFinished(30000);
+    {
+      std::lock_guard lock(mutex);
+      release = true;
+      released.notify_all();
+    }
+    service.Stop();
+    QVERIFY2(finished, "the program did not end");
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 128 + signal);
+    QCOMPARE(SendDates(db), before);
+    QCOMPARE(UpdateLog(db).size(), std::size_t{0});
+  }
 
   void killedRunCommitsNothing_data() {
     QTest::addColumn<int>("killAtRequest");
@@ -63,16 +132,7 @@ private slots:
     };
 
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("LANG", "ru_RU.UTF-8");
-    environment.insert("LC_ALL", "ru_RU.UTF-8");
-    environment.insert("ORDERDATES_TEST_DB_NAME", QString::fromStdString(db.Path()));
-    environment.insert("ORDERDATES_TEST_SERVICE_HOST", QString::fromStdString(service.Host()));
-    program.setProcessEnvironment(environment);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
-    program.start(QStringLiteral(ORDERDATES_UNDER_TEST), {});
-    QVERIFY(program.waitForStarted(30000));
+    StartProgram(program, db.Path(), service.Host());
     QTRY_VERIFY_WITH_TIMEOUT(service.RequestCount() >= static_cast<std::size_t>(killAtRequest), 240000);
     QCOMPARE(program.state(), QProcess::Running);
 

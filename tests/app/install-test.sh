@@ -29,6 +29,8 @@ if [ "$mode" = package ]; then
     grep -q "\\b$dep\\b" <<<"$depends" || fail "Depends lacks $dep: $depends"
   done
   [ "$(dpkg-deb --field "$deb" Recommends)" = firebird3.0-server-core ] || fail "Recommends: $control"
+  # The long description is text, not a CMake list.
+  ! dpkg-deb --field "$deb" Description | grep -q ';' || fail "Description: $control"
   dpkg-deb --contents "$deb"
   # Errors fail; warnings and notes are shown.
   lintian --fail-on error --display-info "$deb" || fail "lintian reported errors"

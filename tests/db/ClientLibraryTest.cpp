@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <filesystem>
 #include <functional>
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -12,6 +14,7 @@
 #include "db/FbErrors.h"
 #include "tests/db/support/MessageOf.h"
 #include "tests/db/support/TestDatabase.h"
+#include "text/Cp1251.h"
 
 namespace od {
 namespace {
@@ -41,6 +44,7 @@ TEST(ClientLibrary, RealClientLoadsOnceAndIsShared) {
   EXPECT_EQ(first->ClientMinorVersion(), 3);
   const TIBEntryPoints& e = first->EntryPoints();
   EXPECT_NE(e.isc_rollback_retaining, nullptr);
+  EXPECT_NE(e.isc_cancel_blob, nullptr); // a failed BLOB write is cancelled through it
   EXPECT_NE(e.isc_portable_integer, nullptr);
   EXPECT_NE(e.fb_shutdown, nullptr);
   EXPECT_EQ(first->isc_vax_integer("\x01\x02", 2), 0x0201);
@@ -54,7 +58,7 @@ TEST(ClientLibrary, AliasesOfThePlatformClientAreSeparateEntries) {
   EXPECT_EQ(fb->LibraryName(), "fbclient.dll");
 }
 
-// The ten operations whose entry points are never looked up.
+// The nine operations whose entry points are never looked up.
 struct TNeverCase {
   const char* name;
   std::function<void(IIBClientLibrary&)> call;
@@ -83,7 +87,6 @@ INSTANTIATE_TEST_SUITE_P(
                    }},
         TNeverCase{"isc_blob_set_desc",
                    [](IIBClientLibrary& l) { l.isc_blob_set_desc(nullptr, nullptr, nullptr, 0, 0, 0, nullptr); }},
-        TNeverCase{"isc_cancel_blob", [](IIBClientLibrary& l) { l.isc_cancel_blob(nullptr, nullptr); }},
         TNeverCase{"isc_prepare_transaction2",
                    [](IIBClientLibrary& l) { l.isc_prepare_transaction2(nullptr, nullptr, 0, nullptr); }},
         TNeverCase{"isc_add_user", [](IIBClientLibrary& l) { l.isc_add_user(nullptr, nullptr); }},
@@ -104,6 +107,25 @@ TEST(ClientLibrary, MissingRequiredEntryPointRegistersNothing) {
     }
     EXPECT_EQ(ClientLibraryCount(), count);
   }
+}
+
+TEST(ClientLibrary, LoaderTextReadsInTheProgramsCodePage) {
+  // The loader words its message in the locale's code set and names the
+  // file as the system spells it; the program holds code page 1251.
+  const std::string folder = test::TestRunDirectory() + "/клиент";
+  std::filesystem::create_directories(folder);
+  const std::string copy = folder + "/libodfake_nofetch.so";
+  std::filesystem::copy_file(OD_FAKE_NOFETCH, copy, std::filesystem::copy_options::overwrite_existing);
+  const std::string saved = std::setlocale(LC_ALL, nullptr);
+  ASSERT_NE(std::setlocale(LC_ALL, "ru_RU.UTF-8"), nullptr);
+  std::string message;
+  try {
+    AcquireClientLibrary(copy);
+  } catch (const EOSError& error) {
+    message = error.Message();
+  }
+  std::setlocale(LC_ALL, saved.c_str());
+  EXPECT_EQ(message, Cp(copy) + ": undefined symbol: isc_dsql_fetch");
 }
 
 TEST(ClientLibrary, MissingEntryPointSurfacesFromOpen) {

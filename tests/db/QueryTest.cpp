@@ -136,6 +136,22 @@ INSTANTIATE_TEST_SUITE_P(
                     ParseErrorCase{"SELECT * FROM T WHERE A = :A /* open", "EOF in comment detected"},
                     ParseErrorCase{"SELECT 1 FROM T WHERE A = : ", "Parameter name expected"}));
 
+TEST_F(QueryTest, ARefusedTextIsNotReplacedByTheEarlierOne) {
+  TFbQuery& q = form_.AddQuery("Q", {"SELECT COUNT(*) FROM TBL_ZAKAZ_TOVARS"});
+  form_.OpenAndStart();
+  q.ExecQuery();
+  q.Close();
+  const std::string refused = "SQL Parse Error in :Form2.Q \r\n\r\nEOF in string detected";
+  EXPECT_EQ(MessageOf([&] { q.SQL().SetText("DELETE FROM TBL_ZAKAZ_TOVARS WHERE ZAKAZ_ID = :Z OR ID = '7"); }),
+            refused);
+  EXPECT_EQ(MessageOf([&] { q.ExecQuery(); }), refused);
+  EXPECT_FALSE(q.IsOpen());
+  EXPECT_EQ(q.ExecuteCount(), 1);
+  q.SQL().SetText("SELECT COUNT(*) FROM TBL_ZAKAZ_TOVARS WHERE ZAKAZ_ID = 7");
+  q.ExecQuery();
+  EXPECT_EQ(q.ColumnAt(0).AsInteger(), 2);
+}
+
 TEST_F(QueryTest, ErrorRowsOfTheStatement) {
   TFbQuery& q = AddUpdate(form_);
   EXPECT_EQ(MessageOf([&] { q.ParameterByName("X"); }), "Parameter \"X\" does not exist in Form2.SQLUpdateID");
@@ -283,6 +299,32 @@ TEST_F(QueryTest, DetachFreesEveryStatementHandle) {
   // Prepared again on the next attachment.
   form_.OpenAndStart();
   update.ExecQuery();
+  EXPECT_EQ(update.PrepareCount(), 2);
+  form_.Tr().Rollback();
+}
+
+TEST_F(QueryTest, StatementsOfALostAttachmentArePreparedAgainAfterReopening) {
+  form_.OpenAndStart();
+  TFbQuery& select = form_.AddQuery("A", {"SELECT ID FROM TBL_ZAKAZ_TOVARS ORDER BY ID"});
+  TFbQuery& update = AddUpdate(form_);
+  update.ParameterByName("ID").SetAsInteger(-1);
+  update.ParameterByName("DATA_TIME_SEND").SetAsDateTime(1.0);
+  update.ExecQuery();
+  select.ExecQuery();
+  ASSERT_TRUE(select.IsOpen());
+  // Cut from another attachment, as an administrator would.
+  file_->Execute("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION AND MON$SYSTEM_FLAG = 0");
+  form_.DB().Close();
+  for (TFbQuery* q : {&select, &update}) {
+    EXPECT_FALSE(q->IsOpen()) << q->Name();
+    EXPECT_FALSE(q->Prepared()) << q->Name();
+    EXPECT_EQ(q->Handle(), 0u) << q->Name();
+  }
+  form_.OpenAndStart();
+  select.ExecQuery();
+  EXPECT_EQ(select.ColumnAt(0).AsInteger(), 1);
+  update.ExecQuery();
+  EXPECT_EQ(select.PrepareCount(), 2);
   EXPECT_EQ(update.PrepareCount(), 2);
   form_.Tr().Rollback();
 }

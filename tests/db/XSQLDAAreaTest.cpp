@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "db/FbErrors.h"
 #include "db/ibase_api.h"
+#include "tests/db/support/MessageOf.h"
 #include "text/DateTime.h"
 
 namespace od {
@@ -118,6 +120,19 @@ TEST(XSQLDAAreaTest, RawValueKeepsTheBufferForTheSameSize) {
   EXPECT_TRUE(v.IsNullable());
   EXPECT_EQ(v.AsInteger(), 0);
   EXPECT_EQ(v.AsString(), "");
+}
+
+TEST(XSQLDAAreaTest, NonFiniteDateTimeIsRefusedAndTheValueStays) {
+  TFbXSQLDA area(nullptr, true);
+  area.Resize(1);
+  TFbXSQLVAR& v = area.At(0);
+  v.SetAsDateTime(0.5);
+  for (TDateTime bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                        -std::numeric_limits<double>::infinity()}) {
+    EXPECT_EQ(test::MessageOf([&] { v.SetAsDateTime(bad); }), "Invalid data conversion.") << bad;
+    EXPECT_EQ(v.DataType(), kSqlTimestamp);
+    EXPECT_EQ(FormatIsoDateTime(v.AsDateTime()), "1899-12-30 12:00:00.000");
+  }
 }
 
 // The server names every column itself; what it might leave empty or

@@ -7,8 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include "db/ClientLibrary.h"
 #include "db/FbErrors.h"
 #include "tests/db/QueryFixture.h"
+#include "tests/db/support/MessageOf.h"
 
 namespace od {
 namespace {
@@ -194,6 +196,37 @@ TEST_F(ColumnValueTest, TextForABlobParameterIsWrittenAsABlob) {
   TFbQuery& read = form_->AddQuery("R", {"SELECT C_BLOB FROM TBL_ZAKAZ_TOVARS WHERE ID = 3"});
   read.ExecQuery();
   EXPECT_EQ(read.ColumnAt(0).AsString(), "long text \xC4\xE0");
+  form_->Tr().Rollback();
+}
+
+// The engine cannot be made to fail a segment write on demand; for this one
+// test the loaded client's slot is pointed at a write that fails as a full
+// disk would, and that remembers the BLOB it was given.
+isc_blob_handle gRefusedBlob = 0;
+ISC_STATUS RefusingPutSegment(ISC_STATUS* status, isc_blob_handle* blob, unsigned short, const ISC_SCHAR*) {
+  gRefusedBlob = *blob;
+  status[0] = isc_arg_gds;
+  status[1] = isc_virmemexh;
+  status[2] = isc_arg_end;
+  return status[1];
+}
+
+TEST_F(ColumnValueTest, ABlobThatCannotBeWrittenIsCancelled) {
+  IIBClientLibrary& library = *form_->DB().ClientLibrary();
+  struct TSlot {
+    TIBEntryPoints& entries;
+    decltype(TIBEntryPoints::isc_put_segment) real = entries.isc_put_segment;
+    ~TSlot() { entries.isc_put_segment = real; }
+  } slot{const_cast<TIBEntryPoints&>(library.EntryPoints())};
+  slot.entries.isc_put_segment = RefusingPutSegment;
+  gRefusedBlob = 0;
+  TFbQuery& q = form_->AddQuery("Q", {"UPDATE TBL_ZAKAZ_TOVARS SET C_BLOB = :B WHERE ID = 3"});
+  q.ParameterByName("B").SetAsString("text");
+  EXPECT_EQ(test::MessageOf([&] { q.ExecQuery(); }), "Blob stream cannot be written.");
+  // The client no longer knows the BLOB: it was released, not left behind.
+  ASSERT_NE(gRefusedBlob, 0u);
+  isc_blob_handle refused = gRefusedBlob;
+  EXPECT_EQ(library.isc_cancel_blob(StatusVector(), &refused), isc_bad_segstr_handle);
   form_->Tr().Rollback();
 }
 

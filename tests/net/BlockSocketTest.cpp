@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +54,13 @@ INSTANTIATE_TEST_SUITE_P(Codes, ErrorDescTest,
                                          std::pair{11002, "Non authoritative - host not found"},
                                          std::pair{12345, "Other Winsock error (12345)"},
                                          std::pair{-1, "Other Winsock error (-1)"}));
+
+TEST(ErrnoMapping, EverySystemErrorGetsACodeWithAText) {
+  std::vector<int> bare;
+  for (int error = 1; error <= EHWPOISON; ++error)
+    if (TBlockSocket::GetErrorDesc(ErrnoToWsaError(error)).rfind("Other Winsock error", 0) == 0) bare.push_back(error);
+  EXPECT_EQ(bare, std::vector<int>{}) << "errno values that reach callers as bare numbers";
+}
 
 // --- the read-ahead buffer ------------------------------------------------------
 
@@ -395,6 +403,28 @@ TEST_F(SocketTest, WorksOnADescriptorAbove1023) {
   socket.SetSocketHandle(high);
   EXPECT_EQ(socket.ReceiveLine(5000), "high");
   EXPECT_EQ(socket.LastErrorCode(), 0);
+}
+
+TEST_F(SocketTest, NoDescriptorLeftIsTooManyOpenFiles) {
+  const RefusingPort port;
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  // Every descriptor below the lowest free one is in use: a limit right
+  // there leaves none for the socket.
+  const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_NE(lowest, -1);
+  ::close(lowest);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowest);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  TTCPBlockSocket socket;
+  socket.ConnectTo("127.0.0.1", port.PortText());
+  const int code = socket.LastErrorCode();
+  const std::string text = socket.LastErrorText();
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(code, 10024);
+  EXPECT_EQ(text, "Too many open files");
+  EXPECT_EQ(socket.SocketHandle(), -1);
 }
 
 TEST_F(SocketTest, TunnelAndSocksConnectsAreNotOffered) {

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -481,6 +482,27 @@ INSTANTIATE_TEST_SUITE_P(
                      "OK",
                      "",
                      10055},
+        ResponseCase{
+            "DifferentLengths",
+            {Send("HTTP/1.0 200 OK\r\nContent-Length: 21\r\nContent-Length: 5\r\n\r\n04.04.2024 10:00:00\r\n")},
+            false,
+            200,
+            "OK",
+            "",
+            10053},
+        ResponseCase{"DifferentLengthsInOneLine",
+                     {Send("HTTP/1.0 200 OK\r\nContent-Length: 21, 5\r\n\r\n04.04.2024 10:00:00\r\n")},
+                     false,
+                     200,
+                     "OK",
+                     "",
+                     10053},
+        ResponseCase{"EqualLengthsRepeated",
+                     {Send("HTTP/1.0 200 OK\r\nContent-Length: 2\r\nContent-Length: 2, 2\r\n\r\nok"), Hold()},
+                     true,
+                     200,
+                     "OK",
+                     "ok"},
         ResponseCase{"LengthOverflowIsNoLength",
                      {Send("HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nabc")},
                      true,
@@ -590,6 +612,21 @@ TEST(Request, Expect100WithAFinalStatusKeepsTheBody) {
   EXPECT_EQ(client.UploadSize, 0);
 }
 
+TEST(Request, Expect100FinalStatusWithItsLineEndSplitKeepsItsHeaders) {
+  ScriptedServer server({ServerScript{
+      {Send("HTTP/1.1 417 Expectation Failed\r"), Pause(100), Send("\nContent-Length: 0\r\n\r\n"), Hold()}, false}});
+  THttpClient client;
+  client.Timeout = 2000;
+  client.Protocol = "1.1";
+  client.Status100 = true;
+  client.Document.Write(std::string_view("abc"));
+  ASSERT_TRUE(client.PerformRequest("PUT", "http://127.0.0.1:" + server.PortText() + "/u"));
+  EXPECT_EQ(client.ResultCode, 417);
+  EXPECT_EQ(Lines(client.Headers),
+            (std::vector<std::string>{"HTTP/1.1 417 Expectation Failed", "Content-Length: 0", ""}));
+  EXPECT_EQ(client.Document.Size(), 0u);
+}
+
 TEST(Request, LargeBodyGoesOutAfterTheHeaderBlock) {
   ScriptedServer server({{{Send(kOk)}}});
   std::string body(100000, 'q');
@@ -616,6 +653,23 @@ TEST(Connection, Http11ReusesTheConnection) {
   EXPECT_EQ(client.Document.Bytes(), "a");
   EXPECT_EQ(client.ConnectedHost, "127.0.0.1");
   EXPECT_EQ(client.ConnectedPort, server.PortText());
+  client.Headers.Clear();
+  client.Document.Clear();
+  ASSERT_TRUE(client.PerformRequest("GET", url));
+  EXPECT_EQ(client.Document.Bytes(), "b");
+  EXPECT_EQ(server.Accepted(), 1);
+}
+
+TEST(Connection, Http11ChunkedResponseLeavesTheConnectionReusable) {
+  ScriptedServer server(
+      {{{Send("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\na\r\n0\r\nX-Trailer: t\r\n\r\n"),
+         ReadRequest(), Send("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb"), Hold()}}});
+  THttpClient client;
+  client.Timeout = 2000;
+  client.Protocol = "1.1";
+  const std::string url = "http://127.0.0.1:" + server.PortText() + "/k";
+  ASSERT_TRUE(client.PerformRequest("GET", url));
+  EXPECT_EQ(client.Document.Bytes(), "a");
   client.Headers.Clear();
   client.Document.Clear();
   ASSERT_TRUE(client.PerformRequest("GET", url));
@@ -653,6 +707,35 @@ TEST(Connection, Http10AlwaysCloses) {
   EXPECT_EQ(client.ConnectedHost, "");
   // The server saw the orderly close and ended its hold.
   EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST(Connection, UnansweredConnectEndsAfterTheClientsTimeout) {
+  const UnansweredPort port;
+  THttpClient client;
+  client.Timeout = 300;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(client.PerformRequest("GET", "http://127.0.0.1:" + port.PortText() + "/x"));
+  EXPECT_EQ(client.Sock->LastErrorCode(), 10060);
+  EXPECT_EQ(client.ResultCode, 500);
+  // Far below the system's own connect time-out of about two minutes.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+TEST(Connection, TricklingServerEndsAtTheRequestDeadline) {
+  // Every byte comes well within the single-wait time-out; only the whole
+  // exchange takes too long.
+  std::vector<ServerStep> steps{Send("HTTP/1.0 200 OK\r\nX-Slow: ")};
+  for (int i = 0; i < 500; ++i) {
+    steps.push_back(Pause(20));
+    steps.push_back(Send("a"));
+  }
+  steps.push_back(Send("\r\nContent-Length: 2\r\n\r\nok"));
+  ScriptedServer server({{steps}});
+  THttpClient client;
+  client.Timeout = 5000;
+  client.RequestDeadline = 300;
+  EXPECT_FALSE(client.PerformRequest("GET", "http://127.0.0.1:" + server.PortText() + "/slow"));
+  EXPECT_EQ(client.Sock->LastErrorCode(), 10060);
 }
 
 struct FailureCase {
@@ -707,6 +790,20 @@ TEST(HttpGetLines, FailureLeavesTheListAlone) {
   EXPECT_FALSE(HttpGetLines("http://127.0.0.1:" + server.PortText() + "/", lines));
   EXPECT_FALSE(HttpGetLines("http://orders.invalid/", lines));
   EXPECT_EQ(Lines(lines), std::vector<std::string>{"keep"});
+}
+
+// A body of nothing but line breaks costs a list entry per byte: the one-call
+// GET takes no more of it than an answer could ever need.
+TEST(HttpGetLines, TakesABodyUpToItsBoundOnly) {
+  for (const std::int64_t size : {kHttpGetLinesMaxBody, kHttpGetLinesMaxBody + 1}) {
+    const std::string body(static_cast<size_t>(size), '\n');
+    ScriptedServer server({{{Send("HTTP/1.0 200 OK\r\n\r\n" + body)}}});
+    TStringList lines;
+    lines.Add("keep");
+    const bool taken = size <= kHttpGetLinesMaxBody;
+    EXPECT_EQ(HttpGetLines("http://127.0.0.1:" + server.PortText() + "/", lines), taken) << size;
+    EXPECT_EQ(lines.Count(), taken ? size : 1) << size;
+  }
 }
 
 } // namespace

@@ -74,6 +74,11 @@ public:
   bool Running() const { return pid_ != -1; }
   int Port() const { return port_; }
   std::string Log() const { return ReadFile(folder_ / "error.log"); }
+  // The server writes out its access log when it ends.
+  std::string AccessLog() {
+    Stop();
+    return ReadFile(folder_ / "access.log");
+  }
 
 private:
   void Start() {
@@ -85,6 +90,7 @@ private:
     fill("@ROOT@", (folder_ / "www").string());
     fill("@PORT@", std::to_string(port_));
     fill("@LOG@", (folder_ / "error.log").string());
+    fill("@ACCESSLOG@", (folder_ / "access.log").string());
     const fs::path configPath = folder_ / "lighttpd.conf";
     WriteFile(configPath, config);
     const std::string file = configPath.string();
@@ -184,7 +190,7 @@ TEST_F(LighttpdTest, MissingFileIsACompletedExchange) {
   EXPECT_EQ(client.ResultString, "Not Found");
 }
 
-TEST_F(LighttpdTest, Http11KeepAliveCarriesTwoRequests) {
+TEST_F(LighttpdTest, Http11KeepAliveCarriesRequestsOverOneConnection) {
   THttpClient client;
   client.Timeout = 20000;
   client.Protocol = "1.1";
@@ -201,6 +207,13 @@ TEST_F(LighttpdTest, Http11KeepAliveCarriesTwoRequests) {
   client.Document.Clear();
   ASSERT_TRUE(client.PerformRequest("GET", base_ + "small.txt"));
   EXPECT_EQ(client.Document.Bytes(), small_);
+  // The server's own record: all three came over one connection, as its
+  // first, second and third request.
+  const std::vector<std::string> log = SplitLines(server_->AccessLog());
+  ASSERT_EQ(log.size(), 3u) << server_->Log();
+  const std::string port = log[0].substr(0, log[0].find(' '));
+  EXPECT_EQ(log, (std::vector<std::string>{port + " 0 GET /small.txt HTTP/1.1", port + " 1 HEAD /big.txt HTTP/1.1",
+                                           port + " 2 GET /small.txt HTTP/1.1"}));
 }
 
 } // namespace

@@ -51,6 +51,28 @@ RefusingPort::~RefusingPort() {
   if (holder_ != -1) ::close(holder_);
 }
 
+UnansweredPort::UnansweredPort()
+    : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)),
+      filler_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof(address);
+  if (listener_ == -1 || filler_ == -1 ||
+      ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(listener_, 0) != 0 ||
+      ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+      ::connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0)
+    throw std::runtime_error(std::string("cannot fill a loopback listener: ") + std::strerror(errno));
+  // The filler counts against the backlog once it stands in the accept queue.
+  if (!Readable(listener_, 5000)) throw std::runtime_error("the filler connection never reached the accept queue");
+  port_ = ntohs(address.sin_port);
+}
+
+UnansweredPort::~UnansweredPort() {
+  if (filler_ != -1) ::close(filler_);
+  if (listener_ != -1) ::close(listener_);
+}
+
 ScriptedServer::ScriptedServer(std::vector<ServerScript> connections, int family)
     : scripts_(std::move(connections)), requests_(scripts_.size()) {
   listener_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);

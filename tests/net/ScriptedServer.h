@@ -55,6 +55,24 @@ private:
   int port_ = 0;
 };
 
+// A loopback port whose connects never complete: it listens with a backlog
+// of 0, and one connection that nobody accepts fills its queue, so the
+// system drops every further SYN and the connecting side waits on its own.
+class UnansweredPort {
+public:
+  UnansweredPort();
+  ~UnansweredPort();
+  UnansweredPort(const UnansweredPort&) = delete;
+  UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+  std::string PortText() const { return std::to_string(port_); }
+
+private:
+  int listener_ = -1;
+  int filler_ = -1;
+  int port_ = 0;
+};
+
 class ScriptedServer {
 public:
   // family AF_INET listens on 127.0.0.1, AF_INET6 on ::1.

@@ -1,0 +1,26 @@
+#pragma once
+
+// The termination signals (SIGTERM, SIGINT, SIGHUP) end the program at its
+// own points, never inside a handler: the handler only records the signal
+// and wakes the main thread. Code that waits (the event loop, a socket wait)
+// asks ProcessStopRequested() and ends what it is doing.
+namespace od {
+
+// Whether a termination signal has arrived. Safe from any thread.
+bool ProcessStopRequested() noexcept;
+// The first termination signal that arrived, or 0.
+int ProcessStopSignal() noexcept;
+
+// Installs the program's handlers for the termination signals, or installs
+// them again where a library has put its own in their place since (the
+// database client does on its first attach). Called from the main thread:
+// a signal taken by another thread is passed on to it, so that a wait of
+// the main thread ends. Returns the read end of a non-blocking pipe that
+// becomes readable when a signal arrives.
+int InstallStopSignalHandlers();
+
+// Whether the program's handler is the one installed for every termination
+// signal.
+bool StopSignalHandlersInstalled() noexcept;
+
+} // namespace od
