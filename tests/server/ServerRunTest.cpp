@@ -16,6 +16,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <condition_variable>
@@ -133,19 +134,23 @@ private slots:
     QTest::addColumn<int>("killAtRequest");
     QTest::addColumn<int>("icon");
     QTest::addColumn<QString>("boxText");
-    QTest::addColumn<bool>("updated");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("report");
 
     const int plain = QMessageBox::NoIcon;
     const int critical = QMessageBox::Critical;
     const QString right = QString::fromLatin1(test::kTestPassword);
-    QTest::newRow("whole run") << 30 << right << true << 0 << plain << U("Даты восстановлены") << true;
+    const QString stopped = "orderdates: stopped before the commit";
+    QTest::newRow("whole run") << 30 << right << true << 0 << plain << U("Даты восстановлены") << 0
+                               << "orderdates: updated 30 of 30 goods lines";
     QTest::newRow("wrong password") << 30 << "not-" + right << true << 0 << critical
-                                    << "Your user name and password are not defined" << false;
+                                    << "Your user name and password are not defined" << 3 << stopped;
     QTest::newRow("server not running") << 30 << right << false << 0 << critical
-                                        << "Unable to complete network request to host" << false;
+                                        << "Unable to complete network request to host" << 3 << stopped;
     // Killed while the program waits for an order's answer, with the
     // UPDATEs of earlier orders executed in its transaction.
-    QTest::newRow("server killed in the walk") << 2000 << right << true << 150 << critical << QString() << false;
+    QTest::newRow("server killed in the walk")
+        << 2000 << right << true << 150 << critical << "data to the connection" << 3 << stopped;
   }
 
   void run() {
@@ -155,7 +160,8 @@ private slots:
     QFETCH(int, killAtRequest);
     QFETCH(int, icon);
     QFETCH(QString, boxText);
-    QFETCH(bool, updated);
+    QFETCH(int, exitCode);
+    QFETCH(QString, report);
     QVERIFY(server_ != nullptr && server_->Running());
 
     constexpr int kGoodsPerOrder = 5;
@@ -187,7 +193,7 @@ private slots:
     environment.insert("ISC_USER", test::kTestUser);
     environment.insert("ISC_PASSWORD", password);
     program.setProcessEnvironment(environment);
-    program.setProcessChannelMode(QProcess::ForwardedChannels);
+    program.setProcessChannelMode(QProcess::ForwardedOutputChannel);
     program.start(ORDERDATES_PROGRAM, {"--database", QString::fromStdString(connection), "--service",
                                        QString::fromStdString(service.Service().Host())});
     QVERIFY(program.waitForStarted(30000));
@@ -201,9 +207,15 @@ private slots:
 
     // The program ends by itself once its boxes are answered: no hang on a
     // server that refuses, is missing or went away.
-    QVERIFY(program.waitForFinished(120000));
+    const bool finished = program.waitForFinished(120000);
+    const QString errors = QString::fromUtf8(program.readAllStandardError());
+    QVERIFY2(finished, qPrintable(errors));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-    if (updated) QCOMPARE(program.exitCode(), 0);
+    QVERIFY2(program.exitCode() == exitCode, qPrintable(errors));
+    // The report's last line says how the run ended (Qt's own warnings may
+    // come after it).
+    const QStringList reportLines = errors.split('\n').filter(QRegularExpression("^orderdates: "));
+    QVERIFY2(!reportLines.isEmpty() && reportLines.back().startsWith(report), qPrintable(errors));
 
     if (!server_->Running()) {
       try {
@@ -223,6 +235,7 @@ private slots:
     QCOMPARE(box.at(1), U("Восстановление БД"));
     QVERIFY2(box.at(2).contains(boxText), qPrintable(box.at(2)));
 
+    const bool updated = exitCode == 0;
     std::map<int, std::string> expected = before;
     if (updated) {
       for (auto& [id, date] : expected) date = kStored;

@@ -36,9 +36,7 @@ public:
   void Kill();
 
   bool Running() const noexcept { return pid_ != -1; }
-  pid_t Pid() const noexcept { return pid_; }
   int Port() const noexcept { return port_; }
-  const std::string& Folder() const noexcept { return folder_; }
   // "127.0.0.1/PORT", the server part of a connection string.
   std::string Address() const;
   // "127.0.0.1/PORT:file".
