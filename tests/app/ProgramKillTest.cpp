@@ -34,6 +34,35 @@ void StartProgram(QProcess& program, const std::string& dbName, const std::strin
   QVERIFY(program.waitForStarted(30000));
 }
 
+// The order service answers every order with one date, except the held
+// request, which waits until Release: a signal or a kill then finds the
+// program inside its walk, earlier updates executed and not committed.
+class THeldService {
+public:
+  explicit THeldService(int heldRequest)
+      : service_([this, heldRequest](const std::string&) {
+          std::unique_lock lock(mutex_);
+          if (++seen_ == heldRequest) released_.wait(lock, [this] { return release_; });
+          return ScriptedReply("05.03.2024 14:07:09\r\n");
+        }) {}
+  ~THeldService() { Release(); }
+
+  demo::TOrderService& Service() { return service_; }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    release_ = true;
+    released_.notify_all();
+  }
+
+private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool release_ = false;
+  int seen_ = 0;
+  // Last: its thread uses everything above.
+  demo::TOrderService service_;
+};
+
 } // namespace
 
 class ProgramKillTest : public QObject {
@@ -60,18 +89,8 @@ private slots:
                "TIMESTAMP '2001-01-01 12:00:00'); I = I + 1; END END");
     const std::map<int, std::string> before = SendDates(db);
 
-    // The service holds one request until the program is gone: the signal
-    // finds the program waiting for it, earlier updates executed and not
-    // committed.
-    std::mutex mutex;
-    std::condition_variable released;
-    bool release = false;
-    int seen = 0;
-    demo::TOrderService service([&](const std::string&) {
-      std::unique_lock lock(mutex);
-      if (++seen == kHeldRequest) released.wait(lock, [&] { return release; });
-      return ScriptedReply("05.03.2024 14:07:09\r\n");
-    });
+    THeldService held(kHeldRequest);
+    demo::TOrderService& service = held.Service();
 
     QProcess program;
     StartProgram(program, db.Path(), service.Host());
@@ -80,11 +99,7 @@ private slots:
 
     QCOMPARE(::kill(static_cast<pid_t>(program.processId()), signal), 0);
     const bool finished = program.waitForFinished(30000);
-    {
-      std::lock_guard lock(mutex);
-      release = true;
-      released.notify_all();
-    }
+    held.Release();
     service.Stop();
     QVERIFY2(finished, "the program did not end");
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
@@ -113,23 +128,8 @@ private slots:
     const std::map<int, std::string> before = SendDates(db);
     QCOMPARE(static_cast<int>(before.size()), kGoods);
 
-    // The service answers every order until the chosen request, which it
-    // holds until the program is gone: the kill then finds the program
-    // inside its walk with earlier updates executed and not committed.
-    std::mutex mutex;
-    std::condition_variable released;
-    bool release = false;
-    int seen = 0;
-    demo::TOrderService service([&](const std::string&) {
-      std::unique_lock lock(mutex);
-      if (++seen == killAtRequest) released.wait(lock, [&] { return release; });
-      return ScriptedReply("05.03.2024 14:07:09\r\n");
-    });
-    auto letGo = [&] {
-      std::lock_guard lock(mutex);
-      release = true;
-      released.notify_all();
-    };
+    THeldService held(killAtRequest);
+    demo::TOrderService& service = held.Service();
 
     QProcess program;
     StartProgram(program, db.Path(), service.Host());
@@ -139,7 +139,7 @@ private slots:
     program.kill(); // SIGKILL
     QVERIFY(program.waitForFinished(30000));
     QCOMPARE(program.exitStatus(), QProcess::CrashExit);
-    letGo();
+    held.Release();
     service.Stop();
 
     // Earlier orders were answered and their goods lines updated inside the
