@@ -210,6 +210,8 @@ void TForm2::Timer1Timer(TTimer& /*sender*/) {
     sqlListZakaz_->FetchNext();
   }
 
+  // A signal taken during the last goods line leaves the run uncommitted too.
+  EndRunIfStopRequested();
   tr_->Commit();
   db_->Close();
   ShowMessage(Cp("Даты восстановлены"));
