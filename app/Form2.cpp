@@ -263,6 +263,8 @@ void TForm2::Timer1Timer(TTimer& /*sender*/) {
     sqlListZakaz_->FetchNext();
   }
 
+  // A signal taken during the last goods line leaves the run uncommitted too.
+  EndRunIfStopRequested();
   // A dry run did every UPDATE inside the transaction; rolling back leaves
   // the database as it was.
   if (description_.DryRun)
