@@ -135,14 +135,32 @@ void TForm2::ShowCentred() {
 }
 
 void TForm2::SetStatusText(const std::string& text) {
-  const QString shown = ToQt(text);
-  if (label1_->text() == shown) return;
-  label1_->setText(shown);
+  // Compared in code page 1251: every goods line of an order sets the same
+  // text, and converting it each time would cost more than the comparison.
+  if (text == statusText_) return;
+  statusText_ = text;
+  statusShown_ = false;
 }
 
-std::string TForm2::StatusText() const { return Utf8ToCp1251(label1_->text().toStdString()); }
+std::string TForm2::StatusText() const { return statusText_; }
 
-void TForm2::RepaintNow() { repaint(); }
+void TForm2::RepaintNow() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextFrame_) return;
+  nextFrame_ = now + kFrameInterval;
+  ShowState();
+}
+
+void TForm2::ShowState() {
+  // The label asks for its paint; a bar whose drawing changes paints at
+  // once, and with it whatever else waits to be painted. Neither is painted
+  // twice for one frame.
+  if (!statusShown_) {
+    label1_->setText(ToQt(statusText_));
+    statusShown_ = true;
+  }
+  progressBar1_->ShowPosition();
+}
 
 void TForm2::ProcessPendingEvents() {
   if (TApplication* app = Application()) app->ProcessMessages();
@@ -180,15 +198,21 @@ void TForm2::Timer1Timer(TTimer& /*sender*/) {
   // Stopped before any event is processed, so the run never starts twice.
   StopTimer();
   TStringList responseLines;
+  // However the run ends, the window is left showing where it got to: the
+  // last frame may have been skipped.
+  struct ShowStateAtEnd {
+    TForm2& form;
+    ~ShowStateAtEnd() { form.ShowState(); }
+  } showStateAtEnd{*this};
 
   SetStatusText(Cp("Открытие БД"));
-  RepaintNow();
+  ShowState();
   ProcessPendingEvents();
   db_->Open();
   tr_->StartTransaction();
 
   SetStatusText(Cp("Подсчет количества"));
-  RepaintNow();
+  ShowState();
   ProcessPendingEvents();
   sqlCount_->ExecQuery();
   SetBarMaximum(sqlCount_->ColumnAt(0).AsInteger());
@@ -209,6 +233,7 @@ void TForm2::Timer1Timer(TTimer& /*sender*/) {
 
   tr_->Commit();
   db_->Close();
+  ShowState();
   ShowMessage(Cp("Даты восстановлены"));
   if (TApplication* app = Application()) app->Terminate();
 }

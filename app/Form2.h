@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <chrono>
 #include <string>
 
 class QLabel;
@@ -37,15 +38,23 @@ public:
   void ShowCentred();
 
   // --- user-interface operations of the run ----------------------------
-  // Code page 1251; nothing happens when the text is already shown.
+  // The run changes the status text and the bar once per goods line, far
+  // more often than any screen shows a frame: the setters only record the
+  // state, and the window shows it when a frame is due.
+  // Code page 1251.
   void SetStatusText(const std::string& text);
+  // The text last set, shown or not yet.
   std::string StatusText() const;
-  // Repaints the window now, without dispatching other events.
+  // Shows the recorded state if a display frame is due: paints what changed
+  // and nothing else, at most once a frame, without dispatching events.
   void RepaintNow();
+  // Shows the recorded state at once, frame due or not.
+  void ShowState();
   // Dispatches every pending event and returns without waiting.
   void ProcessPendingEvents();
   // Raises "TProgressBar property out of range" below the minimum.
   void SetBarMaximum(int maximum);
+  // Advances the bar by one step; shown at the next frame.
   void StepBar();
   void StopTimer();
 
@@ -71,7 +80,13 @@ private:
   // to discard.
   void RestoreGoodsLine(std::string& previousOrder, std::string& dateText, TStringList& responseLines);
 
+  // About 60 frames a second.
+  static constexpr std::chrono::milliseconds kFrameInterval{16};
+
   const TForm2Description description_;
+  std::string statusText_;
+  bool statusShown_ = true;
+  std::chrono::steady_clock::time_point nextFrame_{};
   QLabel* label1_ = nullptr;
   TProgressBar* progressBar1_ = nullptr;
   TFbDatabase* db_ = nullptr;

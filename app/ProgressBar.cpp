@@ -34,13 +34,13 @@ void TProgressBar::SetPosition(int position) {
   Sync();
 }
 
-void TProgressBar::StepIt() {
+void TProgressBar::StepIt() noexcept {
   // Computed wide: a huge step must not overflow into a wrong position.
   const long long next = static_cast<long long>(position_) + step_;
   position_ = next > max_ || next < min_ ? min_ : static_cast<int>(next);
-  Sync();
-  repaint();
 }
+
+void TProgressBar::ShowPosition() { Sync(); }
 
 void TProgressBar::Sync() {
   // An empty range would turn the platform bar into a busy indicator; this

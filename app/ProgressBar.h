@@ -33,8 +33,11 @@ public:
   // Kept within the range.
   void SetPosition(int position);
   void SetStep(int step) noexcept { step_ = step; }
-  // Advances the position by Step and redraws the bar.
-  void StepIt();
+  // Advances the position by Step. The bar shows it at ShowPosition: a run
+  // steps once per goods line, far more often than a screen can show.
+  void StepIt() noexcept;
+  // Shows the current position; paints only when the drawn bar changes.
+  void ShowPosition();
 
 private:
   void Sync();

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -675,13 +674,26 @@ void TBlockSocket::AbortConnection() {
 }
 
 void TBlockSocket::DrainInput() {
-  SleepMs(1);
+  // What the peer still sends after its answer is read away before the
+  // handle closes: closing with unread input would answer the peer with a
+  // reset instead of a FIN. The wait for it is one readiness wait against a
+  // deadline, not a sleep: it ends at once when the peer's end of stream is
+  // there, and a peer that keeps sending cannot stretch it.
+  ReadAhead.clear();
   try {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(std::max(DrainTimeout, 0));
     size_t drained = 0;
-    while (true) {
-      if (ReadAhead.empty() && PendingBytes() < 1) break;
-      drained += ReceivePacket(0).size();
-      if (lastError_ != 0 || drained > kDrainLimit) break;
+    char buffer[16384];
+    while (drained <= kDrainLimit) {
+      const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+      pollfd p{socket_, POLLIN, 0};
+      const int ready = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+      if (ready == -1 && errno == EINTR) continue;
+      if (ready <= 0) break;
+      const int got = ReceiveBytes(buffer, sizeof buffer);
+      if (got <= 0 || lastError_ != 0) break;
+      drained += static_cast<size_t>(got);
     }
   } catch (...) {
     // A close never fails because of what the peer still had to say.
@@ -899,7 +911,8 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
     // Bytes that keep coming do not extend the deadline.
     lastError_ = WsaError::TimedOut;
   } else {
-    sched_yield();
+    // No yield before the read: the scheduler preempts a long download by
+    // itself, and a yield per packet costs every short exchange a system call.
     int pending = PendingBytes();
     if (pending > 0) {
       readPending(pending);

@@ -183,6 +183,8 @@ public:
   // Longest wait of a connect in milliseconds; -1 leaves it to the system,
   // which gives up after minutes.
   std::int32_t ConnectTimeout = -1;
+  // How long a close waits, in milliseconds, for what the peer still sends.
+  std::int32_t DrainTimeout = 1;
 
   int SocketHandle() const noexcept { return socket_; }
   int LastErrorCode() const noexcept { return lastError_; }

@@ -525,7 +525,7 @@ bool THttpClient::ReadBodyUntilClose() {
   do {
     const std::string packet = Sock->ReceivePacket(Timeout);
     if (Failed()) break;
-    if (static_cast<std::int64_t>(Document.Size() + packet.size()) > kHttpMaxBodySize) {
+    if (static_cast<std::int64_t>(Document.Size() + packet.size()) > BodyLimit()) {
       Sock->SetLastError(WsaError::NoBufferSpace);
       break;
     }
@@ -541,7 +541,7 @@ bool THttpClient::ReadBodyUntilClose() {
 
 bool THttpClient::ReadBodyOfLength(std::int64_t length) {
   if (length < 1) return true;
-  if (static_cast<std::int64_t>(Document.Size()) + length > kHttpMaxBodySize) {
+  if (static_cast<std::int64_t>(Document.Size()) + length > BodyLimit()) {
     Sock->SetLastError(WsaError::NoBufferSpace);
     return false;
   }
@@ -560,8 +560,8 @@ bool THttpClient::ReadChunkedBody(bool readTrailer, bool& reusable) {
     do {
       line = Sock->ReceiveLine(Timeout);
       overhead += static_cast<std::int64_t>(line.size()) + 1;
-      if (!Failed() && (line.size() > kHttpMaxLineLength ||
-                        static_cast<std::int64_t>(Document.Size()) + overhead > kHttpMaxBodySize))
+      if (!Failed() &&
+          (line.size() > kHttpMaxLineLength || static_cast<std::int64_t>(Document.Size()) + overhead > BodyLimit()))
         Sock->SetLastError(WsaError::NoBufferSpace);
     } while (line.empty() && !Failed());
     if (Failed()) break;
@@ -601,6 +601,7 @@ void THttpClient::ReadTrailer(bool& reusable) {
 
 bool HttpGetLines(const std::string& url, TStringList& lines) {
   THttpClient client;
+  client.MaxBodySize = kHttpGetLinesMaxBody;
   const bool result = client.PerformRequest("GET", url);
   if (result) lines.LoadFromStream(client.Document);
   return result;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -103,6 +104,8 @@ public:
   // Overall limit of one request in milliseconds; when it passes, the request
   // fails with the time-out error 10060. A negative value means none.
   std::int32_t RequestDeadline = kHttpRequestDeadline;
+  // A larger body ends the exchange with 10055; never above kHttpMaxBodySize.
+  std::int64_t MaxBodySize = kHttpMaxBodySize;
   // Declared last so that it goes first: the connection closes before the
   // buffers it fills are freed.
   std::unique_ptr<TTCPBlockSocket> Sock;
@@ -125,7 +128,13 @@ private:
   bool ReadChunkedBody(bool readTrailer, bool& reusable);
   void ReadTrailer(bool& reusable);
   bool Failed() const { return Sock->LastErrorCode() != 0; }
+  std::int64_t BodyLimit() const { return std::clamp<std::int64_t>(MaxBodySize, 0, kHttpMaxBodySize); }
 };
+
+// The largest body HttpGetLines takes. Its answers are a line or two; the
+// list holds an entry per line break, so a body of nothing but line breaks
+// would cost some forty times its size.
+constexpr std::int64_t kHttpGetLinesMaxBody = 1024 * 1024;
 
 // One GET with a fresh client: on true the body's lines replace the list's
 // contents; on false the list is left as it was.

@@ -372,6 +372,11 @@ private slots:
       QTRY_VERIFY_WITH_TIMEOUT(Application()->Terminated(), 300000);
       QCOMPARE(form.ProgressBar1()->Max(), kGoods);
       QCOMPARE(form.ProgressBar1()->Position(), kGoods);
+      // Frames were skipped on the way; the last one shows where the run
+      // ended: the last order and the full bar.
+      QCOMPARE(form.ProgressBar1()->value(), kGoods);
+      QCOMPARE(form.Label1()->text(),
+               U("Заказ ") + QString::number(kOrders) + " - " + dateOf(kOrders).toString("dd.MM.yyyy HH:mm:ss"));
     }
     qInfo("%d goods lines over %d orders restored in %lld ms", kGoods, kOrders,
           static_cast<long long>(clock.elapsed()));

@@ -166,8 +166,10 @@ private slots:
     QFETCH(QString, second);
     TForm2 form(Unattached());
     form.SetStatusText(Utf8ToCp1251(first.toStdString()));
+    form.ShowState();
     QCOMPARE(form.Label1()->text(), first);
     form.SetStatusText(Utf8ToCp1251(second.toStdString()));
+    form.ShowState();
     QCOMPARE(form.Label1()->text(), second);
     QCOMPARE(form.Label1()->textFormat(), Qt::PlainText);
     QCOMPARE(form.StatusText(), Utf8ToCp1251(second.toStdString()));
@@ -214,6 +216,7 @@ private slots:
     TForm2 form(Unattached());
     form.SetBarMaximum(maximum);
     for (int i = 0; i < steps; ++i) form.StepBar();
+    form.ShowState();
     QCOMPARE(form.ProgressBar1()->Position(), position);
     QCOMPARE(form.ProgressBar1()->value(), maximum == 0 ? 0 : position);
   }

@@ -792,4 +792,18 @@ TEST(HttpGetLines, FailureLeavesTheListAlone) {
   EXPECT_EQ(Lines(lines), std::vector<std::string>{"keep"});
 }
 
+// A body of nothing but line breaks costs a list entry per byte: the one-call
+// GET takes no more of it than an answer could ever need.
+TEST(HttpGetLines, TakesABodyUpToItsBoundOnly) {
+  for (const std::int64_t size : {kHttpGetLinesMaxBody, kHttpGetLinesMaxBody + 1}) {
+    const std::string body(static_cast<size_t>(size), '\n');
+    ScriptedServer server({{{Send("HTTP/1.0 200 OK\r\n\r\n" + body)}}});
+    TStringList lines;
+    lines.Add("keep");
+    const bool taken = size <= kHttpGetLinesMaxBody;
+    EXPECT_EQ(HttpGetLines("http://127.0.0.1:" + server.PortText() + "/", lines), taken) << size;
+    EXPECT_EQ(lines.Count(), taken ? size : 1) << size;
+  }
+}
+
 } // namespace

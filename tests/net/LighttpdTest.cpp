@@ -176,9 +176,13 @@ TEST_F(LighttpdTest, SmallAndBigBodiesArriveExactly) {
     EXPECT_EQ(client.MimeType, "text/plain");
     EXPECT_TRUE(client.Document.Bytes() == *body) << name << ": " << client.Document.Size() << " bytes";
 
+    // The one-call GET takes bodies up to its own, smaller bound only.
     TStringList lines;
-    ASSERT_TRUE(HttpGetLines(base_ + name, lines)) << name;
-    EXPECT_TRUE(std::vector<std::string>(lines.begin(), lines.end()) == SplitLines(*body)) << name;
+    const bool within = static_cast<std::int64_t>(body->size()) <= kHttpGetLinesMaxBody;
+    ASSERT_EQ(HttpGetLines(base_ + name, lines), within) << name;
+    if (within) {
+      EXPECT_TRUE(std::vector<std::string>(lines.begin(), lines.end()) == SplitLines(*body)) << name;
+    }
   }
 }
 
