@@ -8,9 +8,7 @@
 #include <QProcess>
 #include <QTest>
 
-#include <condition_variable>
 #include <csignal>
-#include <mutex>
 
 #ifndef ORDERDATES_UNDER_TEST
 #error "ORDERDATES_UNDER_TEST must name the program built for the tests"
@@ -33,35 +31,6 @@ void StartProgram(QProcess& program, const std::string& dbName, const std::strin
   program.start(QStringLiteral(ORDERDATES_UNDER_TEST), {});
   QVERIFY(program.waitForStarted(30000));
 }
-
-// The order service answers every order with one date, except the held
-// request, which waits until Release: a signal or a kill then finds the
-// program inside its walk, earlier updates executed and not committed.
-class THeldService {
-public:
-  explicit THeldService(int heldRequest)
-      : service_([this, heldRequest](const std::string&) {
-          std::unique_lock lock(mutex_);
-          if (++seen_ == heldRequest) released_.wait(lock, [this] { return release_; });
-          return ScriptedReply("05.03.2024 14:07:09\r\n");
-        }) {}
-  ~THeldService() { Release(); }
-
-  demo::TOrderService& Service() { return service_; }
-  void Release() {
-    std::lock_guard lock(mutex_);
-    release_ = true;
-    released_.notify_all();
-  }
-
-private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool release_ = false;
-  int seen_ = 0;
-  // Last: its thread uses everything above.
-  demo::TOrderService service_;
-};
 
 } // namespace
 
@@ -89,7 +58,7 @@ private slots:
                "TIMESTAMP '2001-01-01 12:00:00'); I = I + 1; END END");
     const std::map<int, std::string> before = SendDates(db);
 
-    THeldService held(kHeldRequest);
+    HoldingService held(kHeldRequest);
     demo::TOrderService& service = held.Service();
 
     QProcess program;
@@ -128,7 +97,7 @@ private slots:
     const std::map<int, std::string> before = SendDates(db);
     QCOMPARE(static_cast<int>(before.size()), kGoods);
 
-    THeldService held(killAtRequest);
+    HoldingService held(killAtRequest);
     demo::TOrderService& service = held.Service();
 
     QProcess program;

@@ -19,9 +19,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 
 #ifndef ORDERDATES_PROGRAM
 #error "ORDERDATES_PROGRAM must name the program"
@@ -35,7 +33,6 @@ using namespace od::apptest;
 
 namespace {
 
-const char kAnswer[] = "05.03.2024 14:07:09\r\n";
 const char kStored[] = "2024-03-05 14:07:09.000";
 
 // A loopback port that is bound and never listens: a connection to it is
@@ -61,37 +58,6 @@ public:
 private:
   int socket_;
   int port_ = 0;
-};
-
-// The order service: answers every order with the same date, except that it
-// holds the chosen request (1-based; 0 holds none) until released, so that
-// the program can be caught inside its walk. Released when it goes, so that
-// a failing test does not leave the service's thread waiting.
-class HoldingService {
-public:
-  explicit HoldingService(int holdAt)
-      : service_([this, holdAt](const std::string&) {
-          std::unique_lock lock(mutex_);
-          if (++seen_ == holdAt) released_.wait(lock, [this] { return release_; });
-          return ScriptedReply(kAnswer);
-        }) {}
-  ~HoldingService() {
-    Release();
-    service_.Stop();
-  }
-  void Release() {
-    std::lock_guard lock(mutex_);
-    release_ = true;
-    released_.notify_all();
-  }
-  demo::TOrderService& Service() { return service_; }
-
-private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool release_ = false;
-  int seen_ = 0;
-  demo::TOrderService service_;
 };
 
 // The boxes the program showed: "icon<TAB>title<TAB>text" per box.

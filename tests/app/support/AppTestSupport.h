@@ -12,8 +12,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -95,6 +97,42 @@ std::vector<int> UpdateLog(const od::test::TestDatabase& db);
 // A service answer: "<close>", "<reset>", "404:<body>" or the body of a 200
 // answer.
 demo::TServiceReply ScriptedReply(const std::string& script);
+
+// An order service that answers every order with one date, except that it
+// holds the chosen request (1-based; 0 holds none) until Release, so that a
+// program can be caught inside its walk with earlier updates executed and
+// not committed. Released when it goes, so that a failing test does not
+// leave the service's thread waiting.
+class HoldingService {
+public:
+  explicit HoldingService(int holdAt, std::string answer = "05.03.2024 14:07:09\r\n")
+      : service_([this, holdAt, answer = std::move(answer)](const std::string&) {
+          std::unique_lock lock(mutex_);
+          if (++seen_ == holdAt) released_.wait(lock, [this] { return release_; });
+          return ScriptedReply(answer);
+        }) {}
+  ~HoldingService() {
+    Release();
+    service_.Stop();
+  }
+  HoldingService(const HoldingService&) = delete;
+  HoldingService& operator=(const HoldingService&) = delete;
+
+  void Release() {
+    std::lock_guard lock(mutex_);
+    release_ = true;
+    released_.notify_all();
+  }
+  demo::TOrderService& Service() { return service_; }
+
+private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool release_ = false;
+  int seen_ = 0;
+  // Last: its thread uses everything above.
+  demo::TOrderService service_;
+};
 // A handler answering by order number from `scripts`; orders without a
 // script get 404.
 demo::TOrderService::THandler ScriptedHandler(std::map<std::string, std::string> scripts);
