@@ -6,12 +6,8 @@
 // through a second attachment to the same server.
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
+#include "tests/net/ScriptedServer.h"
 #include "tests/server/support/FirebirdServer.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -34,31 +30,6 @@ using namespace od::apptest;
 namespace {
 
 const char kStored[] = "2024-03-05 14:07:09.000";
-
-// A loopback port that is bound and never listens: a connection to it is
-// refused, as to a host whose server is not running.
-class RefusingPort {
-public:
-  RefusingPort() : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (socket_ != -1 && ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-      port_ = ntohs(address.sin_port);
-  }
-  ~RefusingPort() {
-    if (socket_ != -1) ::close(socket_);
-  }
-  RefusingPort(const RefusingPort&) = delete;
-  RefusingPort& operator=(const RefusingPort&) = delete;
-  int Port() const { return port_; }
-
-private:
-  int socket_;
-  int port_ = 0;
-};
 
 // The boxes the program showed: "icon<TAB>title<TAB>text" per box.
 QStringList ShownBoxes(const QString& log) {
@@ -142,10 +113,11 @@ private slots:
     QCOMPARE(static_cast<int>(before.size()), goods);
 
     HoldingService service(killAtRequest);
-    RefusingPort refusing;
-    QVERIFY(refusing.Port() != 0);
-    const std::string connection = serverListens ? server_->Connection(db.File())
-                                                 : "127.0.0.1/" + std::to_string(refusing.Port()) + ":" + db.File();
+    // Bound and never listening: a connection is refused, as to a host whose
+    // server is not running.
+    test::RefusingPort refusing;
+    const std::string connection =
+        serverListens ? server_->Connection(db.File()) : "127.0.0.1/" + refusing.PortText() + ":" + db.File();
     const QString boxLog = QString::fromStdString(test::TestRunDirectory()) + "/boxes-" + QTest::currentDataTag();
 
     QProcess program;
