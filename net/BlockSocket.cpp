@@ -422,10 +422,7 @@ void TBlockSocket::SetSocketHandle(int handle) {
   ReadAhead.clear();
   SawLoneCR = false;
   SawLoneLF = false;
-  if (socket_ != -1) {
-    ReadAddresses();
-    ip6Used_ = LocalAddress.sa.sa_family == AF_INET6;
-  }
+  if (socket_ != -1) ip6Used_ = LocalAddress().sa.sa_family == AF_INET6;
 }
 
 void TBlockSocket::DoStatus(THookSocketReason reason, const std::string& text) {
@@ -585,13 +582,18 @@ void TBlockSocket::ApplyQueuedOptions() {
 void TBlockSocket::SetReceiveBufferSize(std::int32_t size) { QueueOption({SOT_RecvBuff, false, size}); }
 void TBlockSocket::SetSendBufferSize(std::int32_t size) { QueueOption({SOT_SendBuff, false, size}); }
 
-void TBlockSocket::ReadAddresses() {
-  socklen_t length = sizeof(LocalAddress);
-  std::memset(&LocalAddress, 0, sizeof(LocalAddress));
-  getsockname(socket_, &LocalAddress.sa, &length);
-  length = sizeof(RemoteAddress);
-  std::memset(&RemoteAddress, 0, sizeof(RemoteAddress));
-  getpeername(socket_, &RemoteAddress.sa, &length);
+TVarSin TBlockSocket::LocalAddress() const {
+  TVarSin address{};
+  socklen_t length = sizeof(address);
+  if (socket_ != -1) getsockname(socket_, &address.sa, &length);
+  return address;
+}
+
+TVarSin TBlockSocket::RemoteAddress() const {
+  TVarSin address{};
+  socklen_t length = sizeof(address);
+  if (socket_ != -1) getpeername(socket_, &address.sa, &length);
+  return address;
 }
 
 // --- bind, connect, close --------------------------------------------------
@@ -606,8 +608,6 @@ void TBlockSocket::BindLocal(const std::string& host, const std::string& port) {
     // A socket that could not be created (no descriptors left, say) keeps
     // its own error rather than the one binding nothing would give.
     if (lastError_ == 0 && CheckSocketResult(::bind(socket_, &address.sa, AddressLength(address))) == 0) {
-      socklen_t length = sizeof(LocalAddress);
-      getsockname(socket_, &LocalAddress.sa, &length);
       ReadAhead.clear();
       bound_ = true;
     }
@@ -630,7 +630,6 @@ void TBlockSocket::PlainConnect(const std::string& host, const std::string& port
       lastErrorText_ = GetErrorDescEx();
     }
     if (lastError_ == 0) {
-      ReadAddresses();
       ReadAhead.clear();
       SawLoneCR = false;
       SawLoneLF = false;
@@ -641,27 +640,49 @@ void TBlockSocket::PlainConnect(const std::string& host, const std::string& port
 }
 
 int TBlockSocket::ConnectWithinTimeout(const TVarSin& address) {
-  // The connect runs non-blocking, so that its wait is an ordinary socket
-  // wait: bounded by ConnectTimeout and the deadline instead of the system's
-  // minutes, and resumed after a signal like every other wait.
-  const int flags = fcntl(socket_, F_GETFL);
-  if (flags != -1) fcntl(socket_, F_SETFL, flags | O_NONBLOCK);
+  // A blocking connect, bounded by the socket's send time-out: where the
+  // handshake completes within the call (loopback, a near server) the
+  // request follows at once, with no readiness wait in between, and a
+  // connect that takes longer ends by ConnectTimeout and the deadline
+  // instead of the system's minutes. A signal ends the call early; the rest
+  // is an ordinary socket wait, resumed like every other.
+  const int limit = WaitWithinDeadline(ConnectTimeout);
+  const bool bounded = limit >= 0;
+  if (bounded) SetSendTimeout(std::max(limit, 1));
   int code = 0;
   if (::connect(socket_, &address.sa, AddressLength(address)) == -1) {
     const int error = errno;
-    if (error != EINPROGRESS && error != EINTR) {
-      code = ErrnoToWsaError(error);
-    } else if (PollOnce(WaitWithinDeadline(ConnectTimeout), POLLOUT)) {
-      int soError = 0;
-      socklen_t length = sizeof(soError);
-      if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, &soError, &length) == -1) soError = errno;
-      code = ErrnoToWsaError(soError);
+    if (error == EINTR) {
+      code = ProcessStopRequested() ? ErrnoToWsaError(EINTR) : AwaitConnect();
+    } else if (error == EINPROGRESS) {
+      // A blocking socket says so when the time-out has run out; one that a
+      // creation hook made non-blocking says it at once.
+      const int flags = OnCreateSocket ? fcntl(socket_, F_GETFL) : 0;
+      code = flags != -1 && (flags & O_NONBLOCK) != 0 ? AwaitConnect() : WsaError::TimedOut;
     } else {
-      code = lastError_ != 0 ? lastError_ : WsaError::TimedOut;
+      code = ErrnoToWsaError(error);
     }
   }
-  if (flags != -1) fcntl(socket_, F_SETFL, flags);
+  if (bounded) SetSendTimeout(0);
   return code;
+}
+
+int TBlockSocket::AwaitConnect() {
+  short revents = 0;
+  if (!PollOnce(WaitWithinDeadline(ConnectTimeout), POLLOUT, &revents))
+    return lastError_ != 0 ? lastError_ : WsaError::TimedOut;
+  // Writable without an error or hang-up condition: connected. Only a
+  // failed connect needs asking for its reason.
+  if ((revents & (POLLERR | POLLHUP)) == 0) return 0;
+  int soError = 0;
+  socklen_t length = sizeof(soError);
+  if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, &soError, &length) == -1) soError = errno;
+  return ErrnoToWsaError(soError);
+}
+
+void TBlockSocket::SetSendTimeout(int ms) {
+  timeval value{ms / 1000, (ms % 1000) * 1000};
+  setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof(value));
 }
 
 void TBlockSocket::CloseConnection() { AbortConnection(); }
@@ -686,13 +707,20 @@ void TBlockSocket::DrainInput() {
     const auto deadline = steady_clock::now() + milliseconds(std::max(DrainTimeout, 0));
     size_t drained = 0;
     char buffer[16384];
+    // Usually the peer's end of stream is there already: a read that does
+    // not wait finds it without a readiness wait first.
+    const bool direct = ReadsSystemDirectly();
     while (drained <= kDrainLimit) {
-      const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-      pollfd p{socket_, POLLIN, 0};
-      const int ready = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
-      if (ready == -1 && errno == EINTR) continue;
-      if (ready <= 0) break;
-      const int got = ReceiveBytes(buffer, sizeof buffer);
+      int got = direct ? ReceiveWithoutWait(buffer, sizeof buffer) : kNothingPending;
+      if (got == kNothingPending) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        pollfd p{socket_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (ready == -1 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        got = direct ? ReceiveWithoutWait(buffer, sizeof buffer) : ReceiveBytes(buffer, sizeof buffer);
+        if (got == kNothingPending) break;
+      }
       if (got <= 0 || lastError_ != 0) break;
       drained += static_cast<size_t>(got);
     }
@@ -808,6 +836,16 @@ int TBlockSocket::ReceiveBytes(void* buffer, int length) {
   return AfterReceive(buffer, length, result);
 }
 
+int TBlockSocket::ReceiveWithoutWait(void* buffer, int length) {
+  if (StopRequested()) return 0;
+  LimitRate(length, MaxRecvBandwidth, nextRecv_);
+  long result;
+  do result = ::recv(socket_, buffer, static_cast<size_t>(length), MSG_DONTWAIT);
+  while (result == -1 && errno == EINTR);
+  if (result == -1 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kNothingPending;
+  return AfterReceive(buffer, length, result);
+}
+
 int TBlockSocket::PendingBytes() {
   if (socket_ == -1) return 0;
   int count = 0;
@@ -831,7 +869,7 @@ int TBlockSocket::WaitWithinDeadline(int timeout) const noexcept {
   return timeout < 0 ? allowed : std::min(timeout, allowed);
 }
 
-bool TBlockSocket::PollOnce(int timeout, short events) {
+bool TBlockSocket::PollOnce(int timeout, short events, short* revents) {
   ClearLastError();
   if (socket_ == -1) {
     lastError_ = ErrnoToWsaError(ENOTSOCK);
@@ -855,6 +893,7 @@ bool TBlockSocket::PollOnce(int timeout, short events) {
   }
   CheckSocketResult(result);
   if (result > 0 && (p.revents & POLLNVAL)) lastError_ = ErrnoToWsaError(EBADF);
+  if (revents != nullptr) *revents = result > 0 ? p.revents : 0;
   return result > 0 && lastError_ == 0;
 }
 
@@ -916,18 +955,36 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
   } else {
     // No yield before the read: the scheduler preempts a long download by
     // itself, and a yield per packet costs every short exchange a system call.
-    int pending = PendingBytes();
-    if (pending > 0) {
-      readPending(pending);
-    } else if (WaitReadable(timeout)) {
-      pending = PendingBytes();
-      // Readable with nothing to read: the peer has closed its side.
-      if (pending == 0)
-        lastError_ = WsaError::ConnectionReset;
-      else
+    if (ReadsSystemDirectly()) {
+      // A receive that does not wait takes what is pending, up to a
+      // packet's 64 KiB, in the call that would otherwise only have counted
+      // it; only when nothing is there does the read wait.
+      thread_local char packet[65536];
+      int got = ReceiveWithoutWait(packet, sizeof packet);
+      if (got == kNothingPending) {
+        if (WaitReadable(timeout)) {
+          got = ReceiveWithoutWait(packet, sizeof packet);
+          // Readable with nothing to read: the peer has closed its side.
+          if (got == kNothingPending) lastError_ = WsaError::ConnectionReset;
+        } else if (lastError_ == 0) {
+          lastError_ = WsaError::TimedOut;
+        }
+      }
+      if (got > 0) result.assign(packet, static_cast<size_t>(got));
+    } else {
+      int pending = PendingBytes();
+      if (pending > 0) {
         readPending(pending);
-    } else if (lastError_ == 0) {
-      lastError_ = WsaError::TimedOut;
+      } else if (WaitReadable(timeout)) {
+        pending = PendingBytes();
+        // Readable with nothing to read: the peer has closed its side.
+        if (pending == 0)
+          lastError_ = WsaError::ConnectionReset;
+        else
+          readPending(pending);
+      } else if (lastError_ == 0) {
+        lastError_ = WsaError::TimedOut;
+      }
     }
   }
   if (ConvertLineEnd && !result.empty()) {
@@ -1165,6 +1222,8 @@ int TTCPBlockSocket::ReceiveBytes(void* buffer, int length) {
   }
   return AfterReceive(buffer, length, result);
 }
+
+bool TTCPBlockSocket::ReadsSystemDirectly() const noexcept { return !ssl_->SSLEnabled(); }
 
 int TTCPBlockSocket::PendingBytes() {
   if (ssl_->SSLEnabled() && socket_ != -1) {

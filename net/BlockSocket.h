@@ -163,8 +163,6 @@ public:
   THookMonitor OnMonitor;
   THookHeartbeat OnHeartbeat;
 
-  TVarSin LocalAddress{};
-  TVarSin RemoteAddress{};
   std::int32_t Tag = 0;
   TReadAhead ReadAhead;
   bool RaiseExcept = false;
@@ -196,6 +194,10 @@ public:
   std::int64_t BytesReceived() const noexcept { return recvCounter_; }
   std::int64_t BytesSent() const noexcept { return sendCounter_; }
   size_t QueuedOptionCount() const noexcept { return optionQueue_.size(); }
+  // The socket's own and its peer's address, asked of the system when
+  // wanted (most connections never look); empty records without a socket.
+  TVarSin LocalAddress() const;
+  TVarSin RemoteAddress() const;
 
   void ResolveAddress(TVarSin& address, const std::string& host, const std::string& port);
   void BindLocal(const std::string& host, const std::string& port);
@@ -261,17 +263,25 @@ protected:
   // The part of a wait of timeout ms (-1: no limit) that the deadline leaves.
   int WaitWithinDeadline(int timeout) const noexcept;
   // Every wait on the socket goes through here.
-  bool PollOnce(int timeout, short events);
+  // revents, when given, receives what the system reported.
+  bool PollOnce(int timeout, short events, short* revents = nullptr);
   bool WaitFor(int timeout, short events);
   // Sends one piece; a negative result reports the failure's code in error.
   using SendPiece = std::function<long(const char* piece, int length, int& error)>;
   int SendPieces(const void* buffer, int length, const SendPiece& sendPiece);
   void SetResultError(long result, int error);
   int AfterReceive(void* buffer, int length, long result);
+  // Whether reads go straight to the system socket (no secure layer in
+  // between): then a read that does not wait can tell what is pending.
+  virtual bool ReadsSystemDirectly() const noexcept { return true; }
+  // One system receive that does not wait: like ReceiveBytes, except that
+  // it returns kNothingPending, and records no error, when no byte is there
+  // yet. Only for sockets that read the system directly.
+  static constexpr int kNothingPending = -2;
+  int ReceiveWithoutWait(void* buffer, int length);
   void QueueOption(const TSocketOption& option);
   void ApplyOption(const TSocketOption& option);
   void ApplyQueuedOptions();
-  void ReadAddresses();
 
   int socket_ = -1;
   int lastError_ = 0;
@@ -285,9 +295,13 @@ private:
   // Connects the created socket to address within ConnectTimeout and the
   // deadline; 0 or the code of the failure.
   int ConnectWithinTimeout(const TVarSin& address);
+  // The rest of a connect that the system left in progress; 0 or the code
+  // of the failure.
+  int AwaitConnect();
+  // SO_SNDTIMEO in ms; 0 waits without limit.
+  void SetSendTimeout(int ms);
 
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
-  bool nonBlocking_ = false;
   bool bound_ = false;
   TSocketFamily family_ = SF_Any;
   TSocketFamily familySaved_ = SF_Any;
@@ -384,6 +398,9 @@ public:
   int ReceiveBytes(void* buffer, int length) override;
   int PendingBytes() override;
   std::string GetErrorDescEx() override;
+
+protected:
+  bool ReadsSystemDirectly() const noexcept override;
 
 private:
   std::unique_ptr<TCustomSSL> ssl_;
