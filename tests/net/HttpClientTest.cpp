@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/net/ScriptedServer.h"
@@ -719,6 +723,37 @@ TEST(Connection, UnansweredConnectEndsAfterTheClientsTimeout) {
   EXPECT_EQ(client.ResultCode, 500);
   // Far below the system's own connect time-out of about two minutes.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+}
+
+TEST(Connection, SignalsDuringAConnectDoNotEndIt) {
+  // A signal that is not a stop request (a child ending, a timer) breaks
+  // into the connect's wait; the connect goes on and ends by its time-out
+  // as usual, not with "Interrupted function call".
+  struct sigaction action {};
+  action.sa_handler = [](int) {};
+  sigemptyset(&action.sa_mask);
+  struct sigaction previous {};
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+  const UnansweredPort port;
+  THttpClient client;
+  client.Timeout = 600;
+  std::atomic<bool> done{false};
+  const pthread_t target = pthread_self();
+  std::thread pester([&] {
+    while (!done) {
+      pthread_kill(target, SIGUSR1);
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const bool result = client.PerformRequest("GET", "http://127.0.0.1:" + port.PortText() + "/x");
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  done = true;
+  pester.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_FALSE(result);
+  EXPECT_EQ(client.Sock->LastErrorCode(), 10060);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(500));
 }
 
 TEST(Connection, TricklingServerEndsAtTheRequestDeadline) {
