@@ -1,121 +1,181 @@
 // Feeds arbitrary server bytes to THttpClient::PerformRequest over a real
-// loopback connection. One server thread per process listens on a port the
-// system picks and serves each input over a fresh connection: it reads the
-// request, then sends the input in segments and ends with a close or a reset.
+// loopback connection, in one thread and without a single timed wait. The
+// server side is driven by the client's own socket events: the connection is
+// accepted once the client's connect is through, the request is read away
+// after each of the client's sends and reads, and the next packet goes out
+// only after the client has read the one before. Each packet boundary of the
+// input is thus one the client really meets, a run is the same every time,
+// and no request ever sits idle waiting for a timer.
 //
 // Input layout: byte 0 holds flags (bit 0: method HEAD instead of GET,
 // bit 1: HTTP/1.1, bit 2: end with a reset). The rest is sent as it is,
-// except that each pair FF FE marks a pause between two packets.
+// except that each pair FF FE marks a boundary between two packets.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/HttpClient.h"
 
 namespace {
 
-struct Job {
-  std::vector<std::string> segments;
-  bool reset = false;
-};
-
-class FuzzServer {
+// The listening socket, made once per process: the client's connect
+// completes against its backlog before the connection is accepted. Accepted
+// connections inherit its no-delay option, so that each packet goes out when
+// it is sent rather than when the client's acknowledgement comes.
+class Listener {
 public:
-  FuzzServer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  Listener() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int one = 1;
+    if (fd_ == -1 || setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one)) != 0) std::abort();
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (listener_ == -1 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        ::listen(listener_, 8) != 0)
+    if (fd_ == -1 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || ::listen(fd_, 8) != 0)
       std::abort();
     socklen_t length = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    std::thread([this] { Run(); }).detach();
+    if (getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) std::abort();
+    url_ = "http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/f";
   }
 
-  int Port() const { return port_; }
+  int Fd() const { return fd_; }
+  const std::string& Url() const { return url_; }
 
-  // Hands the next connection its script.
-  void Post(Job job) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    job_ = std::move(job);
-    posted_ = true;
-    served_ = false;
-    changed_.notify_all();
+private:
+  int fd_ = -1;
+  std::string url_;
+};
+
+Listener& TheListener() {
+  static Listener* listener = new Listener(); // lives until the process ends
+  return *listener;
+}
+
+// The server's side of one input. Every step runs inside a status event of
+// the client's socket, so no step ever waits for the other side.
+class ScriptedServer {
+public:
+  ScriptedServer(std::vector<std::string> segments, bool reset) : segments_(std::move(segments)), reset_(reset) {}
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+  ~ScriptedServer() { Close(); }
+
+  void OnStatus(od::TBlockSocket& sender, od::THookSocketReason reason) {
+    switch (reason) {
+    case od::HR_Connect:
+      if (sender.LastErrorCode() == 0) Accept();
+      break;
+    case od::HR_WriteCount:
+      // Nothing goes out before the whole request is in, as a server would
+      // answer; the first packet may end the exchange already.
+      ReadRequest();
+      if (!answering_ && requestDone_) {
+        answering_ = true;
+        SendNext();
+      }
+      break;
+    case od::HR_ReadCount:
+      ReadRequest();
+      answering_ = answering_ || requestDone_;
+      SendNext();
+      break;
+    default: break;
+    }
   }
 
-  // Bounded wait until the posted job's connection has ended.
-  void WaitServed() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, std::chrono::seconds(10), [this] { return served_; });
-    posted_ = false;
+  // Whatever is left of the connection once the request has returned.
+  void Close() {
+    if (fd_ != -1) ::close(fd_);
+    fd_ = -1;
   }
 
 private:
-  void Run() {
-    while (true) {
-      Job job;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return posted_ && !served_; });
-        job = job_;
-      }
-      Serve(job);
-      std::lock_guard<std::mutex> lock(mutex_);
-      served_ = true;
-      changed_.notify_all();
+  void Accept() {
+    Close(); // the client connects once per request; a second one starts over
+    // The connect has completed, so the connection is in the backlog
+    // already: the wait is a guard against a broken harness, not a delay.
+    const int listener = TheListener().Fd();
+    fd_ = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd_ == -1) {
+      pollfd p{listener, POLLIN, 0};
+      if (::poll(&p, 1, 5000) != 1) return;
+      fd_ = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd_ == -1) return;
     }
+    request_.clear();
+    requestDone_ = false;
+    answering_ = false;
+    ended_ = false;
+    next_ = 0;
+    sent_ = 0;
   }
 
-  void Serve(const Job& job) {
-    pollfd p{listener_, POLLIN, 0};
-    if (poll(&p, 1, 5000) <= 0) return;
-    const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client == -1) return;
-    int one = 1;
-    setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    std::string request;
+  // Reads away what has arrived of the request, without waiting. A GET
+  // sends nothing after its empty line but its FIN.
+  void ReadRequest() {
+    if (fd_ == -1 || requestDone_) return;
     char buffer[4096];
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (request.find("\r\n\r\n") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd c{client, POLLIN, 0};
-      if (poll(&c, 1, 50) <= 0) continue;
-      const ssize_t n = ::recv(client, buffer, sizeof(buffer), 0);
-      if (n <= 0) break;
-      request.append(buffer, static_cast<size_t>(n));
-    }
-    for (size_t i = 0; i < job.segments.size(); ++i) {
-      if (i > 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
-      const std::string& segment = job.segments[i];
-      if (!segment.empty() && ::send(client, segment.data(), segment.size(), MSG_NOSIGNAL) < 0) break;
-    }
-    if (job.reset) {
-      linger hard{1, 0};
-      setsockopt(client, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
-    }
-    ::close(client);
+    ssize_t n;
+    do {
+      n = ::recv(fd_, buffer, sizeof(buffer), MSG_DONTWAIT);
+      if (n > 0) request_.append(buffer, static_cast<size_t>(n));
+    } while (n == static_cast<ssize_t>(sizeof(buffer)));
+    requestDone_ = request_.find("\r\n\r\n") != std::string::npos;
   }
 
-  int listener_ = -1;
-  int port_ = 0;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  Job job_;
-  bool posted_ = false;
-  bool served_ = false;
+  // Sends the next packet that holds anything: an empty one would leave the
+  // client waiting for bytes that never come. A packet larger than the
+  // client's receive buffer goes out over several of its reads. After the
+  // last one the connection ends, once the request is in.
+  void SendNext() {
+    if (fd_ == -1 || ended_ || !answering_) return;
+    while (next_ < segments_.size() && sent_ == segments_[next_].size()) {
+      ++next_;
+      sent_ = 0;
+    }
+    if (next_ < segments_.size()) {
+      const std::string& segment = segments_[next_];
+      const ssize_t n = ::send(fd_, segment.data() + sent_, segment.size() - sent_, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n < 0) return;
+      sent_ += static_cast<size_t>(n);
+    }
+    while (next_ < segments_.size() && sent_ == segments_[next_].size()) {
+      ++next_;
+      sent_ = 0;
+    }
+    if (next_ == segments_.size()) End();
+  }
+
+  void End() {
+    ended_ = true;
+    if (reset_) {
+      linger hard{1, 0};
+      setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof(hard));
+      Close();
+    } else {
+      // A FIN only: the descriptor stays open until the request returns, so
+      // that the client's own close never meets a reset from this side.
+      ::shutdown(fd_, SHUT_WR);
+    }
+  }
+
+  std::vector<std::string> segments_;
+  bool reset_;
+  int fd_ = -1;
+  std::string request_;
+  bool requestDone_ = false;
+  bool answering_ = false;
+  bool ended_ = false;
+  size_t next_ = 0; // the packet going out
+  size_t sent_ = 0; // how much of it is out
 };
 
 // What every request must leave behind, whatever the server sent: a body
@@ -130,40 +190,37 @@ void CheckOutcome(od::THttpClient& client, bool result) {
   if (client.Headers.Count() > od::kHttpMaxHeaderLines + 2) std::abort();
 }
 
-FuzzServer& Server() {
-  static FuzzServer* server = new FuzzServer(); // lives until the process ends
-  return *server;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
-  FuzzServer& server = Server();
   const std::uint8_t flags = size > 0 ? data[0] : 0;
-  Job job;
-  job.reset = (flags & 4) != 0;
-  job.segments.emplace_back();
+  std::vector<std::string> segments(1);
   for (size_t i = 1; i < size; ++i) {
     if (data[i] == 0xFF && i + 1 < size && data[i + 1] == 0xFE) {
-      job.segments.emplace_back();
+      segments.emplace_back();
       ++i;
     } else {
-      job.segments.back() += static_cast<char>(data[i]);
+      segments.back() += static_cast<char>(data[i]);
     }
   }
-  server.Post(std::move(job));
-  {
-    od::THttpClient client;
-    client.Timeout = 3000;
-    client.RequestDeadline = 10000;
-    if (flags & 2) client.Protocol = "1.1";
-    const bool result =
-        client.PerformRequest((flags & 1) ? "HEAD" : "GET", "http://127.0.0.1:" + std::to_string(server.Port()) + "/f");
-    CheckOutcome(client, result);
-    // What the caller would do next with the answer.
-    od::TStringList lines;
-    lines.LoadFromStream(client.Document);
-  }
-  server.WaitServed();
+  ScriptedServer server(std::move(segments), (flags & 4) != 0);
+  od::THttpClient client;
+  // Neither bound is ever reached when the harness works: they only keep a
+  // broken one from hanging the run.
+  client.Timeout = 3000;
+  client.RequestDeadline = 10000;
+  if (flags & 2) client.Protocol = "1.1";
+  client.Sock->OnStatus = [&server](od::TBlockSocket& sender, od::THookSocketReason reason, const std::string&) {
+    server.OnStatus(sender, reason);
+  };
+  const bool result = client.PerformRequest((flags & 1) ? "HEAD" : "GET", TheListener().Url());
+  // The server's side ends here, before the client's own close reads what
+  // is left: that close then finds the end of stream at once.
+  client.Sock->OnStatus = nullptr;
+  server.Close();
+  CheckOutcome(client, result);
+  // What the caller would do next with the answer.
+  od::TStringList lines;
+  lines.LoadFromStream(client.Document);
   return 0;
 }
