@@ -827,22 +827,19 @@ int TBlockSocket::AfterReceive(void* buffer, int length, long result) {
   return static_cast<int>(result);
 }
 
-int TBlockSocket::ReceiveBytes(void* buffer, int length) {
-  if (StopRequested()) return 0;
-  LimitRate(length, MaxRecvBandwidth, nextRecv_);
-  long result;
-  do result = ::recv(socket_, buffer, static_cast<size_t>(length), 0);
-  while (result == -1 && errno == EINTR);
-  return AfterReceive(buffer, length, result);
-}
+int TBlockSocket::ReceiveBytes(void* buffer, int length) { return ReceiveFromSystem(buffer, length, 0); }
 
 int TBlockSocket::ReceiveWithoutWait(void* buffer, int length) {
+  return ReceiveFromSystem(buffer, length, MSG_DONTWAIT);
+}
+
+int TBlockSocket::ReceiveFromSystem(void* buffer, int length, int flags) {
   if (StopRequested()) return 0;
   LimitRate(length, MaxRecvBandwidth, nextRecv_);
   long result;
-  do result = ::recv(socket_, buffer, static_cast<size_t>(length), MSG_DONTWAIT);
+  do result = ::recv(socket_, buffer, static_cast<size_t>(length), flags);
   while (result == -1 && errno == EINTR);
-  if (result == -1 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kNothingPending;
+  if (result == -1 && (flags & MSG_DONTWAIT) != 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kNothingPending;
   return AfterReceive(buffer, length, result);
 }
 

@@ -279,6 +279,9 @@ protected:
   // yet. Only for sockets that read the system directly.
   static constexpr int kNothingPending = -2;
   int ReceiveWithoutWait(void* buffer, int length);
+  // One system receive with the given flags: stop request, rate limit and
+  // bookkeeping as for every read.
+  int ReceiveFromSystem(void* buffer, int length, int flags);
   void QueueOption(const TSocketOption& option);
   void ApplyOption(const TSocketOption& option);
   void ApplyQueuedOptions();
