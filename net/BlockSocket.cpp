@@ -545,6 +545,7 @@ void TBlockSocket::CreateSocketFor(const TVarSin& address) {
   StopFlag = false;
   recvCounter_ = 0;
   sendCounter_ = 0;
+  awaitingAnswer_ = false;
   ClearLastError();
   if (socket_ != -1) return;
   ReadAhead.clear();
@@ -785,6 +786,7 @@ int TBlockSocket::SendPieces(const void* buffer, int length, const SendPiece& se
     if (lastError_ != 0) break;
     sent += static_cast<int>(result);
     sendCounter_ += result;
+    awaitingAnswer_ = true;
     DoStatus(HR_WriteCount, std::to_string(result));
   }
   ReportError();
@@ -840,7 +842,17 @@ int TBlockSocket::ReceiveFromSystem(void* buffer, int length, int flags) {
   do result = ::recv(socket_, buffer, static_cast<size_t>(length), flags);
   while (result == -1 && errno == EINTR);
   if (result == -1 && (flags & MSG_DONTWAIT) != 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kNothingPending;
+  awaitingAnswer_ = false;
   return AfterReceive(buffer, length, result);
+}
+
+bool TBlockSocket::PeerClosedWithNothingUnread() {
+  if (socket_ == -1 || !ReadsSystemDirectly()) return false;
+  char byte;
+  long result;
+  do result = ::recv(socket_, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+  while (result == -1 && errno == EINTR);
+  return result == 0;
 }
 
 int TBlockSocket::PendingBytes() {
@@ -957,7 +969,9 @@ std::string TBlockSocket::ReceivePacket(int timeout) {
       // packet's 64 KiB, in the call that would otherwise only have counted
       // it; only when nothing is there does the read wait.
       thread_local char packet[65536];
-      int got = ReceiveWithoutWait(packet, sizeof packet);
+      // Right after a request the answer is seldom there yet: waiting
+      // first spares the read that would find nothing.
+      int got = awaitingAnswer_ ? kNothingPending : ReceiveWithoutWait(packet, sizeof packet);
       if (got == kNothingPending) {
         if (WaitReadable(timeout)) {
           got = ReceiveWithoutWait(packet, sizeof packet);
@@ -1186,7 +1200,10 @@ void TTCPBlockSocket::ConnectTo(const std::string& host, const std::string& port
 
 void TTCPBlockSocket::CloseConnection() {
   if (ssl_->SSLEnabled()) ssl_->Shutdown();
-  if (socket_ != -1 && lastError_ == 0) {
+  // Usually the peer has closed already and its answer has been read: the
+  // close then sends the FIN, with nothing unread that would turn it into
+  // a reset, and there is nothing to half-close or drain.
+  if (socket_ != -1 && lastError_ == 0 && !PeerClosedWithNothingUnread()) {
     ::shutdown(socket_, SHUT_WR);
     DrainInput();
   }

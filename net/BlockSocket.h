@@ -282,6 +282,10 @@ protected:
   // One system receive with the given flags: stop request, rate limit and
   // bookkeeping as for every read.
   int ReceiveFromSystem(void* buffer, int length, int flags);
+  // Whether the peer has closed its side with nothing left unread: then a
+  // close sends a FIN by itself. Only for sockets that read the system
+  // directly; false where that cannot be told without waiting.
+  bool PeerClosedWithNothingUnread();
   void QueueOption(const TSocketOption& option);
   void ApplyOption(const TSocketOption& option);
   void ApplyQueuedOptions();
@@ -316,6 +320,8 @@ private:
   std::vector<TSocketOption> optionQueue_;
   std::int64_t recvCounter_ = 0;
   std::int64_t sendCounter_ = 0;
+  // Set by a send, cleared by a receive: the peer has not answered yet.
+  bool awaitingAnswer_ = false;
 };
 
 class TSocksBlockSocket : public TBlockSocket {

@@ -503,8 +503,9 @@ bool THttpClient::EnsureConnection(bool secure) {
 
 bool THttpClient::OpenConnection(bool secure) {
   Sock->CloseConnection();
-  Sock->SetReceiveBufferSize(65536);
-  Sock->SetSendBufferSize(65536);
+  // The socket buffers are left to the system: it starts them at least as
+  // large as a fixed 64 KiB would make the receive side and grows both as
+  // the connection needs, which a fixed size would switch off.
   Sock->BindLocal(IPInterface, "0");
   if (Failed()) return false;
   // A connect is one wait like any other: an address that never answers

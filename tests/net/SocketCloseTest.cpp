@@ -74,6 +74,17 @@ TEST_F(CloseTest, TrailingBytesAreReadSoThePeerSeesAnOrderlyEnd) {
   EXPECT_EQ(::recv(peer_, &byte, 1, 0), 0) << "errno " << errno;
 }
 
+TEST_F(CloseTest, AnAnswerReadToTheEndOfTheStreamClosesWithAFin) {
+  PeerSends("answer");
+  ASSERT_EQ(::shutdown(peer_, SHUT_WR), 0);
+  EXPECT_EQ(client_.ReceiveExactText(6, 5000), "answer");
+  ASSERT_TRUE(client_.WaitReadable(5000));
+  client_.CloseConnection();
+  char byte;
+  errno = 0;
+  EXPECT_EQ(::recv(peer_, &byte, 1, 0), 0) << "errno " << errno;
+}
+
 TEST_F(CloseTest, APeerThatKeepsSendingCannotHoldTheCloseUp) {
   std::atomic<bool> stop{false};
   std::thread streamer([this, &stop] {
