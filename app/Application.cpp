@@ -2,13 +2,49 @@
 
 #include "app/Dialogs.h"
 #include "base/Exception.h"
+#include "base/StopSignals.h"
 #include "text/Cp1251.h"
 #include "text/SystemText.h"
 
 #include <QAbstractEventDispatcher>
 #include <QWidget>
 
+#include <glib.h>
+
+#include <chrono>
+#include <utility>
+
 namespace od {
+
+namespace {
+
+// A pass of ProcessMessages is under way.
+bool inMessagePass = false;
+std::chrono::steady_clock::time_point nextDescriptorPoll;
+GPollFunc systemPoll = nullptr;
+
+// The poll of the main loop's descriptors. A pass that must not wait asks
+// the system about them at most once per display frame: the run makes such a
+// pass for every goods line, thousands a second, and a system call each time
+// would cost more than everything else the pass does. Input, paint requests
+// and timers do not need it: input reaches the loop through memory, from the
+// thread that reads the display connection, and the others live in the loop
+// itself. Descriptors (a signal's wake-up pipe, say) wait a frame at most;
+// once a termination signal has come, every pass asks, so that the run ends
+// with the wake-up handled, as it always did.
+gint PollDescriptors(GPollFD* fds, guint count, gint timeout) {
+  if (inMessagePass && timeout == 0 && !ProcessStopRequested()) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextDescriptorPoll) {
+      for (guint i = 0; i < count; ++i) fds[i].revents = 0;
+      return 0;
+    }
+    nextDescriptorPoll = now + std::chrono::milliseconds(16);
+  }
+  return systemPoll(fds, count, timeout);
+}
+
+} // namespace
 
 TApplication* TApplication::instance_ = nullptr;
 
@@ -17,6 +53,13 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // The program ends only when asked to (closing the main window asks), never
   // because a window went away.
   setQuitOnLastWindowClosed(false);
+  // Qt's main loop runs on GLib's default main context, unless the
+  // environment chose Qt's own loop.
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  if (systemPoll == nullptr && dispatcher != nullptr && dispatcher->inherits("QEventDispatcherGlib")) {
+    systemPoll = g_main_context_get_poll_func(g_main_context_default());
+    g_main_context_set_poll_func(g_main_context_default(), PollDescriptors);
+  }
 }
 
 TApplication::~TApplication() {
@@ -40,7 +83,13 @@ void TApplication::Terminate() {
 
 void TApplication::ClearTerminated() noexcept { terminated_ = false; }
 
-void TApplication::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TApplication::ProcessMessages() {
+  struct Pass {
+    bool outer = std::exchange(inMessagePass, true);
+    ~Pass() { inMessagePass = outer; }
+  } pass;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
 
 void TApplication::Run() {
   while (!terminated_) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);

@@ -14,13 +14,17 @@
 #include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
 
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+
+#include <unistd.h>
 
 using namespace od;
 using namespace od::apptest;
@@ -237,6 +241,29 @@ private slots:
     form.ProcessPendingEvents();
     QVERIFY(delivered);
     QVERIFY(!Application()->Terminated());
+  }
+
+  void processPendingEventsServesDescriptors() {
+    // Passes ask the system about descriptors at most once a frame; a
+    // descriptor that becomes readable is still served within a few passes.
+    int fds[2];
+    QCOMPARE(::pipe(fds), 0);
+    QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
+    bool served = false;
+    connect(&notifier, &QSocketNotifier::activated, this, [&] {
+      char byte;
+      served = ::read(fds[0], &byte, 1) == 1;
+    });
+    TForm2 form(Unattached());
+    form.StopTimer();
+    form.ProcessPendingEvents();
+    QCOMPARE(::write(fds[1], "x", 1), 1);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!served && elapsed.elapsed() < 5000) form.ProcessPendingEvents();
+    ::close(fds[0]);
+    ::close(fds[1]);
+    QVERIFY(served);
   }
 
   void exceptionDisplayText_data() {
