@@ -16,6 +16,7 @@
 #include "text/StringList.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QScreen>
 
@@ -156,6 +157,9 @@ void TForm2::ShowCentred() {
   centre();
   show();
   centre();
+  // Fonts load at their first use. Measuring the first status text now,
+  // while the start timer runs, keeps that out of the run.
+  label1_->fontMetrics().horizontalAdvance(QStringLiteral(u"Открытие БД"));
 }
 
 void TForm2::SetStatusText(const std::string& text) {
