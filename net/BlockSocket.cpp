@@ -647,6 +647,9 @@ int TBlockSocket::ConnectWithinTimeout(const TVarSin& address) {
   // connect that takes longer ends by ConnectTimeout and the deadline
   // instead of the system's minutes. A signal ends the call early; the rest
   // is an ordinary socket wait, resumed like every other.
+  // The bound stays on for the connection's sends: a send that the peer
+  // does not take for that long returns to the send's own readiness wait,
+  // which ends it with 10060, instead of blocking in the system for good.
   const int limit = WaitWithinDeadline(ConnectTimeout);
   const bool bounded = limit >= 0;
   if (bounded) SetSendTimeout(std::max(limit, 1));
@@ -664,7 +667,6 @@ int TBlockSocket::ConnectWithinTimeout(const TVarSin& address) {
       code = ErrnoToWsaError(error);
     }
   }
-  if (bounded) SetSendTimeout(0);
   return code;
 }
 

@@ -305,7 +305,7 @@ private:
   // The rest of a connect that the system left in progress; 0 or the code
   // of the failure.
   int AwaitConnect();
-  // SO_SNDTIMEO in ms; 0 waits without limit.
+  // SO_SNDTIMEO in ms: bounds a blocking connect and every blocking send.
   void SetSendTimeout(int ms);
 
   std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();

@@ -1,5 +1,6 @@
 #include "net/BlockSocket.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -7,7 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -232,6 +237,50 @@ TEST_F(SocketTest, SendRateLimitWaitsBetweenPieces) {
   ASSERT_EQ(waits.size(), 1u);
   EXPECT_GT(std::stoi(waits[0]), 0);
   EXPECT_LE(std::stoi(waits[0]), 500);
+}
+
+TEST_F(SocketTest, APeerThatNeverReadsCannotHoldASendForever) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_NE(listener, -1);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  TTCPBlockSocket socket;
+  socket.ConnectTimeout = 200;
+  socket.NonblockSendTimeout = 200;
+  socket.ConnectTo("127.0.0.1", std::to_string(ntohs(address.sin_port)));
+  ASSERT_EQ(socket.LastErrorCode(), 0);
+  int peer = ::accept(listener, nullptr, nullptr);
+  ASSERT_NE(peer, -1);
+  // The peer never reads. Should the send hang anyway, the peer resets the
+  // connection after a while, and the send fails with another code.
+  std::mutex mutex;
+  std::condition_variable sent;
+  bool done = false;
+  std::thread guard([&] {
+    std::unique_lock lock(mutex);
+    if (sent.wait_for(lock, std::chrono::seconds(30), [&] { return done; })) return;
+    const linger hard{1, 0};
+    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(peer);
+    peer = -1;
+  });
+  const std::string bytes(32 << 20, 'x');
+  socket.SendBytes(bytes.data(), static_cast<int>(bytes.size()));
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  sent.notify_one();
+  guard.join();
+  EXPECT_EQ(socket.LastErrorCode(), WsaError::TimedOut);
+  socket.AbortConnection();
+  if (peer != -1) ::close(peer);
+  ::close(listener);
 }
 
 TEST_F(SocketTest, SendingToAResetPeerIsAnErrorNotASignal) {
