@@ -26,7 +26,7 @@ GPollFunc systemPoll = nullptr;
 // The poll of the main loop's descriptors. A pass that must not wait asks
 // the system about them at most once per display frame: the run makes such a
 // pass for every goods line, thousands a second, and a system call each time
-// would cost more than everything else the pass does. Input, paint requests
+// costs about as much as everything else the pass does. Input, paint requests
 // and timers do not need it: input reaches the loop through memory, from the
 // thread that reads the display connection, and the others live in the loop
 // itself. Descriptors (a signal's wake-up pipe, say) wait a frame at most;
