@@ -6,6 +6,7 @@
 #include "app/StopWatcher.h"
 #include "app/Timer.h"
 #include "base/Exception.h"
+#include "base/StopSignals.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
@@ -19,6 +20,7 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QScreen>
+#include <QTimer>
 
 namespace od {
 
@@ -160,6 +162,23 @@ void TForm2::ShowCentred() {
   // Fonts load at their first use. Measuring the first status text now,
   // while the start timer runs, keeps that out of the run.
   label1_->fontMetrics().horizontalAdvance(QStringLiteral(u"Открытие БД"));
+  QTimer::singleShot(0, this, [this] { OpenDatabaseAhead(); });
+}
+
+void TForm2::OpenDatabaseAhead() {
+  // Nothing to win once the run has begun or the program is ending.
+  if (runState_ != TRunState::Waiting || ProcessStopRequested()) return;
+  if (TApplication* app = Application(); app != nullptr && app->Terminated()) return;
+  // Only a file of this machine: through a server the attach takes as long
+  // as the network does, and the window would not answer meanwhile.
+  const std::string& name = db_->DBName();
+  if (name.empty() || name.front() != '/') return;
+  try {
+    db_->Open();
+  } catch (const std::exception&) {
+    // The run's Open attaches again and shows what went wrong, with the
+    // window saying what it was doing.
+  }
 }
 
 void TForm2::SetStatusText(const std::string& text) {

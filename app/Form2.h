@@ -35,7 +35,9 @@ public:
   // The restoration run, called once by Timer1.
   void Timer1Timer(TTimer& sender);
 
-  // Shows the window centred on its screen.
+  // Shows the window centred on its screen. Right after, while the start
+  // timer runs, a database that is a file of this machine is opened: the
+  // run's Open then finds it attached.
   void ShowCentred();
 
   // --- user-interface operations of the run ----------------------------
@@ -87,6 +89,7 @@ private:
   // Steps 10.3-10.5 for the current goods line; any failure is the caller's
   // to discard.
   void RestoreGoodsLine(std::string& previousOrder, std::string& dateText, TStringList& responseLines);
+  void OpenDatabaseAhead();
 
   // About 60 frames a second.
   static constexpr std::chrono::milliseconds kFrameInterval{16};

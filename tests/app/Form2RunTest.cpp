@@ -270,6 +270,33 @@ private slots:
     QCOMPARE(service.RequestCount(), std::size_t{0});
   }
 
+  void databaseOpensWhileTheStartTimerRuns() {
+    test::TestDatabase db("ahead");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}, {2, 7}});
+    demo::TOrderService service(ScriptedHandler(Scripts({QString("7|") + kDateA + "\r\n"})));
+    TForm2Description description = TestDescription(db.Path(), service.Host());
+    // The run starts when the test says so.
+    description.TimerInterval = 3'600'000;
+
+    TBoxWatcher boxes(TAnswer::Enter);
+    TForm2 form(description);
+    int attaches = 0;
+    form.DB()->AfterConnect() = [&attaches](TFbCustomDatabase&) { ++attaches; };
+    form.ShowCentred();
+    QTRY_VERIFY_WITH_TIMEOUT(form.DB()->Connected(), 30000);
+    QVERIFY(form.Timer1()->Counting());
+    QCOMPARE(form.RunState(), TForm2::TRunState::Waiting);
+    QCOMPARE(service.RequestCount(), std::size_t{0});
+
+    // The run's Open finds the connection attached: one attach in all.
+    form.Timer1Timer(*form.Timer1());
+    QCOMPARE(form.RunState(), TForm2::TRunState::Committed);
+    QCOMPARE(attaches, 1);
+    QCOMPARE(boxes.Count(), 1);
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kStoredA}, {2, kStoredA}}));
+  }
+
   void runAborted_data() {
     QTest::addColumn<bool>("withTable");
     QTest::addColumn<QString>("countSql");
