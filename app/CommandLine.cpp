@@ -2,6 +2,8 @@
 
 #include "app/Program.h"
 #include "base/Ascii.h"
+#include "base/StopSignals.h"
+#include "db/Database.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -258,6 +260,14 @@ int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn) {
   case TStartup::TAction::Version: std::fputs(startup.Text.c_str(), stdout); return std::fflush(stdout) == 0 ? 0 : 1;
   case TStartup::TAction::Refuse: std::fprintf(stderr, "%s\n", startup.Text.c_str()); return kExitBadOption;
   case TStartup::TAction::Run: break;
+  }
+  {
+    // While this is the only thread, with the termination signals held
+    // back: the database client sets up its own handling of them, and ours
+    // takes its place before any of them is taken.
+    const TStopSignalsHeld held;
+    SettleClientSignalHandling();
+    InstallStopSignalHandlers();
   }
   // Every argument has been taken as the program's own: none is left for the
   // toolkit to interpret.

@@ -56,6 +56,15 @@ bool ProcessStopRequested() noexcept { return gStopSignal.load() != 0; }
 
 int ProcessStopSignal() noexcept { return gStopSignal.load(); }
 
+TStopSignalsHeld::TStopSignalsHeld() noexcept {
+  sigset_t stop;
+  sigemptyset(&stop);
+  for (const int number : kStopSignals) sigaddset(&stop, number);
+  pthread_sigmask(SIG_BLOCK, &stop, &previous_);
+}
+
+TStopSignalsHeld::~TStopSignalsHeld() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+
 bool StopSignalHandlersInstalled() noexcept {
   for (const int number : kStopSignals) {
     struct sigaction current {};

@@ -4,6 +4,8 @@
 // own points, never inside a handler: the handler only records the signal
 // and wakes the main thread. Code that waits (the event loop, a socket wait)
 // asks ProcessStopRequested() and ends what it is doing.
+#include <csignal>
+
 namespace od {
 
 // Whether a termination signal has arrived. Safe from any thread.
@@ -18,6 +20,20 @@ int ProcessStopSignal() noexcept;
 // the main thread ends. Returns the read end of a non-blocking pipe that
 // becomes readable when a signal arrives.
 int InstallStopSignalHandlers();
+
+// Holds the termination signals back in the calling thread while it lives
+// (threads it starts meanwhile inherit that); one that arrives meanwhile is
+// taken when it ends.
+class TStopSignalsHeld {
+public:
+  TStopSignalsHeld() noexcept;
+  ~TStopSignalsHeld();
+  TStopSignalsHeld(const TStopSignalsHeld&) = delete;
+  TStopSignalsHeld& operator=(const TStopSignalsHeld&) = delete;
+
+private:
+  sigset_t previous_;
+};
 
 // Whether the program's handler is the one installed for every termination
 // signal.

@@ -47,6 +47,20 @@ template <typename T> void EraseOne(std::vector<T*>& list, T* item) noexcept {
 
 } // namespace
 
+void SettleClientSignalHandling(const std::string& libraryName) noexcept {
+  try {
+    const std::shared_ptr<IIBClientLibrary> library = AcquireClientLibrary(libraryName);
+    TFbHandle handle = 0;
+    // An empty name names no database: the call fails once the library has
+    // set itself up.
+    if (library->isc_attach_database(StatusVector(), 0, "", &handle, 0, nullptr) == 0 && handle != 0)
+      library->isc_detach_database(StatusVector(), &handle);
+    RestoreDefaultFpuControlWord();
+  } catch (const std::exception&) {
+    // Not loadable: Open says so when it is called.
+  }
+}
+
 TFbCustomDatabase::TFbCustomDatabase(TComponent* owner)
     : TComponent(owner), dbParams_([this] { BeforeSettingChange(); }) {
   {

@@ -21,6 +21,20 @@ class IIBClientLibrary;
 class TFbCustomTransaction;
 class TFbDatabase;
 
+// The client library a connection loads unless told otherwise.
+inline constexpr char kDefaultClientLibrary[] = "gds32.dll";
+
+// The client library sets up its own handling of SIGINT and SIGTERM on its
+// first attach: from then on such a signal also starts a shutdown of its
+// engine on a thread that the end of the process does not wait for, and a
+// program that ends on the same signal can crash or hang under it. Loads
+// the library and has that set-up done now, by an attach that cannot
+// succeed (a failure to load is left for Open to report). Meant for the
+// start of a program, while its thread is the only one and holds those
+// signals back: the program's own handlers then take the library's place
+// before any signal is let through, and later attaches leave them alone.
+void SettleClientSignalHandling(const std::string& libraryName = kDefaultClientLibrary) noexcept;
+
 // One value read from a result column: null, an integer, a floating-point
 // number (also dates and times, as TDateTime days) or text.
 using TFbValue = std::variant<std::monostate, std::int64_t, double, std::string>;
@@ -163,7 +177,7 @@ private:
 
   std::string dbName_;
   TDBParams dbParams_;
-  std::string libraryName_ = "gds32.dll";
+  std::string libraryName_ = kDefaultClientLibrary;
   int sqlDialect_ = 1;
   bool synchronizeTime_ = true;
   bool useLoginPrompt_ = false;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 
 #include "db/ClientLibrary.h"
@@ -427,6 +428,31 @@ TEST(DatabaseAtExit, OpenConnectionDoesNotDisturbTheEnd) {
         tr->SetDefaultDatabase(gLeftOpen);
         tr->StartTransaction();
         std::exit(gLeftOpen->Connected() && tr->Active() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+void MarkSignal(int) {}
+
+TEST(ClientSignalHandling, SettledAtStartItLeavesTheProgramsHandlerToLaterAttaches) {
+  // A process of its own: the client library sets up its handling once per
+  // process, on the first attach.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        SettleClientSignalHandling();
+        struct sigaction mark {};
+        mark.sa_handler = &MarkSignal;
+        sigaction(SIGTERM, &mark, nullptr);
+        TFbDatabase db;
+        db.SetDBName(test::TestRunDirectory() + "/missing/nothing.fdb");
+        try {
+          db.Open();
+        } catch (const EFbServerError&) {
+        }
+        struct sigaction now {};
+        sigaction(SIGTERM, nullptr, &now);
+        std::exit(now.sa_handler == &MarkSignal && (now.sa_flags & SA_SIGINFO) == 0 ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }
