@@ -99,9 +99,7 @@ void TApplication::HandleException(const std::exception& e) {
   // A window in the middle of a drag must let go before the box takes over.
   if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
   if (dynamic_cast<const EAbort*>(&e) != nullptr) return;
-  const auto* own = dynamic_cast<const Exception*>(&e);
-  // Another library's exception words its text in the locale's code set.
-  ShowExceptionBox(ExceptionDisplayText(own != nullptr ? own->Message() : SystemTextToCp1251(e.what())));
+  ShowExceptionBox(ExceptionDisplayText(MessageOf(e)));
 }
 
 void TApplication::HandleUnknownException() {

@@ -5,22 +5,13 @@
 #include "app/ProgressBar.h"
 #include "app/StopWatcher.h"
 #include "app/Timer.h"
-#include "base/Exception.h"
-#include "base/StopSignals.h"
-#include "db/Database.h"
-#include "db/Query.h"
-#include "db/Transaction.h"
-#include "net/HttpClient.h"
 #include "text/Cp1251.h"
-#include "text/DateTimeParse.h"
 #include "text/LocaleFormats.h"
-#include "text/StringList.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QScreen>
-#include <QTimer>
 
 namespace od {
 
@@ -34,13 +25,6 @@ QFont FontOfHeight(const std::string& name, int pixelHeight) {
   font.setBold(false);
   font.setItalic(false);
   return font;
-}
-
-const char kOrderPath[] = "/server_scripts/get_zakaz_dt.php?zakaz_id=";
-
-std::string MessageOf(const std::exception& e) {
-  const auto* own = dynamic_cast<const Exception*>(&e);
-  return own != nullptr ? own->Message() : std::string(e.what());
 }
 
 } // namespace
@@ -74,49 +58,20 @@ TForm2::TForm2(const TForm2Description& description, QWidget* parent)
   progressBar1_->SetPosition(description_.BarPosition);
   progressBar1_->SetStep(description_.BarStep);
 
-  db_ = new TFbDatabase(this);
-  db_->SetName("DB");
-  db_->SetDBName(description_.DBName);
-  for (const std::string& line : description_.DBParams) db_->DBParams().Add(line);
-  db_->SetSQLDialect(description_.SQLDialect);
-  db_->SetTimeout(description_.Timeout);
-  db_->SetWaitForRestoreConnect(description_.WaitForRestoreConnect);
-
-  tr_ = new TFbTransaction(this);
-  tr_->SetName("Tr");
-  tr_->SetDefaultDatabase(db_);
-  tr_->SetTimeoutAction(TARollback);
-  // References to components created later are resolved once they exist.
-  db_->SetDefaultTransaction(tr_);
-  db_->SetDefaultUpdateTransaction(tr_);
-
-  sqlCount_ = CreateQuery("SQLCount", description_.SQLCount);
+  db_ = CreateRunDatabase(*this, description_);
+  tr_ = CreateRunTransaction(*this, *db_);
+  sqlCount_ = CreateRunQuery(*this, "SQLCount", description_.SQLCount, *db_, *tr_);
 
   timer1_ = new TTimer(this);
   timer1_->SetName("Timer1");
   timer1_->SetEnabled(description_.TimerEnabled);
   timer1_->SetInterval(description_.TimerInterval);
-  timer1_->SetOnTimer([this](TTimer& sender) {
-    try {
-      Timer1Timer(sender);
-    } catch (const std::exception& e) {
-      // Shown by the exception display; the report says what it cost.
-      if (runState_ != TRunState::Committed) {
-        runState_ = TRunState::Stopped;
-        report_.Stopped(MessageOf(e));
-      }
-      throw;
-    } catch (...) {
-      if (runState_ != TRunState::Committed) {
-        runState_ = TRunState::Stopped;
-        report_.Stopped("Unknown exception");
-      }
-      throw;
-    }
-  });
+  timer1_->SetOnTimer([this](TTimer& sender) { Timer1Timer(sender); });
 
-  sqlListZakaz_ = CreateQuery("SQLListZakaz", description_.SQLListZakaz);
-  sqlUpdateID_ = CreateQuery("SQLUpdateID", description_.SQLUpdateID);
+  sqlListZakaz_ = CreateRunQuery(*this, "SQLListZakaz", description_.SQLListZakaz, *db_, *tr_);
+  sqlUpdateID_ = CreateRunQuery(*this, "SQLUpdateID", description_.SQLUpdateID, *db_, *tr_);
+  run_ = std::make_unique<TRestorationRun>(description_,
+                                           TRunComponents{db_, tr_, sqlCount_, sqlListZakaz_, sqlUpdateID_}, *this);
 }
 
 TForm2::~TForm2() {
@@ -131,18 +86,6 @@ TForm2::~TForm2() {
   progressBar1_ = nullptr;
   delete label1_;
   label1_ = nullptr;
-}
-
-TFbQuery* TForm2::CreateQuery(const char* name, const std::vector<std::string>& sql) {
-  auto* query = new TFbQuery(this);
-  query->SetName(name);
-  query->SetDatabase(db_);
-  query->SetTransaction(tr_);
-  // The text arrives line by line; it is judged once it is complete.
-  query->SetLoading(true);
-  for (const std::string& line : sql) query->SQL().Add(line);
-  query->SetLoading(false);
-  return query;
 }
 
 void TForm2::ShowCentred() {
@@ -162,23 +105,6 @@ void TForm2::ShowCentred() {
   // Fonts load at their first use. Measuring the first status text now,
   // while the start timer runs, keeps that out of the run.
   label1_->fontMetrics().horizontalAdvance(QStringLiteral(u"Открытие БД"));
-  QTimer::singleShot(0, this, [this] { OpenDatabaseAhead(); });
-}
-
-void TForm2::OpenDatabaseAhead() {
-  // Nothing to win once the run has begun or the program is ending.
-  if (runState_ != TRunState::Waiting || ProcessStopRequested()) return;
-  if (TApplication* app = Application(); app != nullptr && app->Terminated()) return;
-  // Only a file of this machine: through a server the attach takes as long
-  // as the network does, and the window would not answer meanwhile.
-  const std::string& name = db_->DBName();
-  if (name.empty() || name.front() != '/') return;
-  try {
-    db_->Open();
-  } catch (const std::exception&) {
-    // The run's Open attaches again and shows what went wrong, with the
-    // window saying what it was doing.
-  }
 }
 
 void TForm2::SetStatusText(const std::string& text) {
@@ -241,99 +167,28 @@ void TForm2::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
 }
 
-void TForm2::Timer1Timer(TTimer& /*sender*/) {
-  std::string previousOrder;
-  std::string dateText;
-  // Stopped before any event is processed, so the run never starts twice.
-  StopTimer();
-  runState_ = TRunState::Running;
-  TStringList responseLines;
-  // However the run ends, the window is left showing where it got to: the
-  // last frame may have been skipped.
-  struct ShowStateAtEnd {
-    TForm2& form;
-    ~ShowStateAtEnd() { form.ShowState(); }
-  } showStateAtEnd{*this};
-
-  SetStatusText(Cp("Открытие БД"));
+void TForm2::Waiting() {
+  const bool labelDue = !statusShown_;
   ShowState();
-  ProcessPendingEvents();
-  db_->Open();
-  tr_->StartTransaction();
+  // The label's new text only asked for a paint; nothing dispatches that
+  // request while the service keeps the run waiting.
+  if (labelDue) label1_->repaint();
+}
 
-  SetStatusText(Cp("Подсчет количества"));
-  ShowState();
-  ProcessPendingEvents();
-  sqlCount_->ExecQuery();
-  SetBarMaximum(sqlCount_->ColumnAt(0).AsInteger());
+void TForm2::ShowFinalMessage(const std::string& text, const std::string& details) { ShowMessage(text, details); }
 
-  sqlListZakaz_->ExecQuery();
-  while (!sqlListZakaz_->AtEnd()) {
-    StepBar();
-    RepaintNow();
-    ProcessPendingEvents();
-    report_.BeginGoodsLine();
-    try {
-      RestoreGoodsLine(previousOrder, dateText, responseLines);
-    } catch (const std::exception& e) {
-      // A goods line that cannot be restored keeps its old date; the run
-      // goes on with the next one.
-      report_.Failed(MessageOf(e));
-    } catch (...) {
-      report_.Failed("Unknown exception");
-    }
-    report_.EndGoodsLine();
-    sqlListZakaz_->FetchNext();
-  }
+void TForm2::ShowError(const std::exception& error) {
+  if (TApplication* app = Application()) app->HandleException(error);
+}
 
-  // A signal taken during the last goods line leaves the run uncommitted too.
-  EndRunIfStopRequested();
-  // A dry run did every UPDATE inside the transaction; rolling back leaves
-  // the database as it was.
-  if (description_.DryRun)
-    tr_->Rollback();
-  else
-    tr_->Commit();
-  runState_ = TRunState::Committed;
-  report_.Finish(description_.DryRun);
-  db_->Close();
-  ShowState();
-  const std::string details = report_.KeptLines() > 0 ? report_.Details(description_.DryRun) : std::string();
-  ShowMessage(description_.DryRun ? Cp("Проверка завершена, изменения не сохранены") : Cp("Даты восстановлены"),
-              details);
+void TForm2::EndProgram() {
   if (TApplication* app = Application()) app->Terminate();
 }
 
-void TForm2::RestoreGoodsLine(std::string& previousOrder, std::string& dateText, TStringList& responseLines) {
-  sqlUpdateID_->Close();
-  const std::string order = sqlListZakaz_->ColumnByName("ZAKAZ_ID").AsString();
-  report_.Order(order);
-  if (order != previousOrder) {
-    const std::string url = "http://" + description_.ServiceHost + kOrderPath + order;
-    // Emptied first: a failed request must not leave an earlier order's
-    // answer behind for this order's goods lines.
-    responseLines.Clear();
-    std::string failure;
-    if (HttpGetLines(url, responseLines, failure))
-      report_.Answered(responseLines.Count() > 0 ? responseLines[0] : std::string());
-    else
-      report_.RequestFailed(failure);
-    previousOrder = order;
-    dateText = responseLines[0];
-  }
-  if (responseLines.Count() > 0) {
-    sqlUpdateID_->ParameterByName("ID").SetAsInteger(sqlListZakaz_->ColumnByName("ID").AsInteger());
-    const TDateTime sent = ParseDateTimeText(dateText);
-    // A time alone parses onto day 0: there is no send date to write, and
-    // the goods line keeps its value.
-    if (!HasDatePart(sent)) return;
-    report_.DateAccepted();
-    sqlUpdateID_->ParameterByName("DATA_TIME_SEND").SetAsDateTime(sent);
-    static const std::string orderWord = Cp("Заказ ");
-    SetStatusText(orderWord + previousOrder + " - " + dateText);
-    sqlUpdateID_->ExecQuery();
-    report_.Updated();
-  }
+void TForm2::Timer1Timer(TTimer& /*sender*/) {
+  // Stopped before any event is processed, so the run never starts twice.
+  StopTimer();
+  run_->Execute();
 }
 
 } // namespace od

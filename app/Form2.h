@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/Form2Description.h"
-#include "app/RunReport.h"
+#include "app/RestorationRun.h"
+#include "app/RunView.h"
 #include "base/Component.h"
 
 #include <QWidget>
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 class QLabel;
@@ -17,13 +19,13 @@ class TFbDatabase;
 class TFbTransaction;
 class TFbQuery;
 class TProgressBar;
-class TStringList;
 class TTimer;
 
 // The program's only window: a status line, a progress bar, and the data
 // components the restoration run works with. It owns all of them and
-// destroys them in the reverse order of their creation.
-class TForm2 : public QWidget, public TComponent {
+// destroys them in the reverse order of their creation, and it is the view
+// the run shows itself in.
+class TForm2 : public QWidget, public TComponent, public IRunView {
   Q_OBJECT
 
 public:
@@ -35,9 +37,7 @@ public:
   // The restoration run, called once by Timer1.
   void Timer1Timer(TTimer& sender);
 
-  // Shows the window centred on its screen. Right after, while the start
-  // timer runs, a database that is a file of this machine is opened: the
-  // run's Open then finds it attached.
+  // Shows the window centred on its screen.
   void ShowCentred();
 
   // --- user-interface operations of the run ----------------------------
@@ -45,20 +45,26 @@ public:
   // more often than any screen shows a frame: the setters only record the
   // state, and the window shows it when a frame is due.
   // Code page 1251.
-  void SetStatusText(const std::string& text);
+  void SetStatusText(const std::string& text) override;
   // The text last set, shown or not yet.
   std::string StatusText() const;
   // Shows the recorded state if a display frame is due: paints what changed
   // and nothing else, at most once a frame, without dispatching events.
-  void RepaintNow();
+  void RepaintNow() override;
   // Shows the recorded state at once, frame due or not.
-  void ShowState();
+  void ShowState() override;
   // Dispatches every pending event and returns without waiting.
-  void ProcessPendingEvents();
+  void ProcessPendingEvents() override;
   // Raises "TProgressBar property out of range" below the minimum.
-  void SetBarMaximum(int maximum);
+  void SetBarMaximum(int maximum) override;
   // Advances the bar by one step; shown at the next frame.
-  void StepBar();
+  void StepBar() override;
+  // While the run waits for the service: what is due is painted now, the
+  // label included, as no event pass will paint it before the answer.
+  void Waiting() override;
+  void ShowFinalMessage(const std::string& text, const std::string& details) override;
+  void ShowError(const std::exception& error) override;
+  void EndProgram() override;
   void StopTimer();
 
   // --- components, as the description names them -----------------------
@@ -73,24 +79,15 @@ public:
 
   const TForm2Description& Description() const noexcept { return description_; }
 
-  // Where the restoration run stands. Committed also after a dry run's
-  // rollback: the run completed.
-  enum class TRunState { Waiting, Running, Committed, Stopped };
-  TRunState RunState() const noexcept { return runState_; }
-  // What the run did with the goods lines so far.
-  TRunReport& Report() noexcept { return report_; }
+  using TRunState = od::TRunState;
+  TRunState RunState() const noexcept { return run_->State(); }
+  TRestorationRun& Run() noexcept { return *run_; }
 
 protected:
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
 
 private:
-  TFbQuery* CreateQuery(const char* name, const std::vector<std::string>& sql);
-  // Steps 10.3-10.5 for the current goods line; any failure is the caller's
-  // to discard.
-  void RestoreGoodsLine(std::string& previousOrder, std::string& dateText, TStringList& responseLines);
-  void OpenDatabaseAhead();
-
   // About 60 frames a second.
   static constexpr std::chrono::milliseconds kFrameInterval{16};
 
@@ -98,8 +95,6 @@ private:
   std::string statusText_;
   bool statusShown_ = true;
   std::chrono::steady_clock::time_point nextFrame_{};
-  TRunReport report_;
-  TRunState runState_ = TRunState::Waiting;
   QLabel* label1_ = nullptr;
   TProgressBar* progressBar1_ = nullptr;
   TFbDatabase* db_ = nullptr;
@@ -108,6 +103,7 @@ private:
   TTimer* timer1_ = nullptr;
   TFbQuery* sqlListZakaz_ = nullptr;
   TFbQuery* sqlUpdateID_ = nullptr;
+  std::unique_ptr<TRestorationRun> run_;
 };
 
 } // namespace od

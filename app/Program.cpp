@@ -3,7 +3,6 @@
 #include "app/Dialogs.h"
 #include "app/Form2.h"
 #include "app/StopWatcher.h"
-#include "base/Exception.h"
 #include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
 #include "text/SystemText.h"
@@ -18,12 +17,6 @@ namespace {
 
 std::string ModuleName() {
   return Utf8ToCp1251(QFileInfo(QCoreApplication::applicationFilePath()).fileName().toStdString());
-}
-
-std::string MessageOf(const std::exception& e) {
-  const auto* own = dynamic_cast<const Exception*>(&e);
-  // Another library's exception words its text in the locale's code set.
-  return own != nullptr ? own->Message() : SystemTextToCp1251(e.what());
 }
 
 } // namespace
@@ -49,8 +42,9 @@ int RunProgram(TApplication& app, const TForm2Description& description) {
   }
   app.Run();
   const TForm2::TRunState state = form->RunState();
-  // Ended before the timer started the run: the report has not said a word.
-  if (state == TForm2::TRunState::Waiting) form->Report().Stopped("the program ended before the run started");
+  // Ended before the timer started the run: the report has not said a word
+  // yet.
+  form->Run().EndedBeforeStart();
   // Whatever the run left open is rolled back and detached here.
   form.reset();
   return ExitStatus(state == TForm2::TRunState::Committed ? kExitCommitted : kExitNotCommitted);

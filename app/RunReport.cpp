@@ -1,6 +1,7 @@
 #include "app/RunReport.h"
 
 #include "text/Cp1251.h"
+#include "text/SystemText.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,14 +16,24 @@ namespace {
 
 constexpr char kPrefix[] = "orderdates: ";
 
-const char* ReasonText(TKeptReason reason) {
-  switch (reason) {
-  case TKeptReason::RequestFailed: return "request failed";
-  case TKeptReason::NoDate: return "answer without a date";
-  case TKeptReason::UpdateRefused: return "update refused";
-  }
-  return "";
-}
+// How each reason reads in the report and, in Russian, in the final message.
+// The first three are always counted in the summary; the others only when
+// they happened, so that the summary of an ordinary run reads as it always
+// has.
+struct TReasonWords {
+  const char* English;
+  const char* Russian; // UTF-8 here, code page 1251 once shown
+  bool AlwaysCounted;
+};
+constexpr std::array<TReasonWords, kKeptReasonCount> kReasonWords{{
+    {"request failed", "запрос к сервису не выполнен", true},
+    {"answer without a date", "в ответе нет даты", true},
+    {"update refused", "база данных отклонила запись", true},
+    {"key not usable", "ключ строки нельзя передать точно", false},
+    {"stopped", "прервано", false},
+}};
+
+const TReasonWords& WordsOf(TKeptReason reason) { return kReasonWords[static_cast<size_t>(reason)]; }
 
 std::string GoodsLineCount(std::int64_t count) {
   return std::to_string(count) + (count == 1 ? " goods line" : " goods lines");
@@ -57,104 +68,82 @@ std::string FromUtf8(const std::string& utf8) {
   return out;
 }
 
+// Line breaks as one blank, control bytes as \xNN, cut after `limit` bytes.
+// `isControl` says which bytes steer a terminal in the text's encoding.
+template <typename IsControl> std::string Defused(std::string_view text, size_t limit, IsControl isControl) {
+  std::string safe;
+  const size_t length = std::min(text.size(), limit);
+  for (size_t i = 0; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\r' || byte == '\n') {
+      // A message of several lines stays on its report line.
+      if (!safe.empty() && safe.back() != ' ') safe += ' ';
+    } else if (isControl(text, i)) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      safe += escaped;
+    } else {
+      safe += text[i];
+    }
+  }
+  while (!safe.empty() && safe.back() == ' ') safe.pop_back();
+  if (text.size() > limit) safe += "...";
+  return safe;
+}
+
+bool IsC0Control(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
+
 } // namespace
 
 bool HasDatePart(TDateTime value) noexcept { return value <= -1.0 || value >= 1.0; }
 
 std::string TerminalText(const std::string& cp1251, size_t limit) {
-  std::string safe;
-  const size_t length = std::min(cp1251.size(), limit);
-  for (size_t i = 0; i < length; ++i) {
-    const auto byte = static_cast<unsigned char>(cp1251[i]);
-    if (byte == '\r' || byte == '\n') {
-      // A message of several lines stays on its report line.
-      if (!safe.empty() && safe.back() != ' ') safe += ' ';
-    } else if (byte < 0x20 || byte == 0x7F || byte == 0x98) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      safe += escaped;
-    } else {
-      safe += cp1251[i];
-    }
-  }
-  while (!safe.empty() && safe.back() == ' ') safe.pop_back();
-  if (cp1251.size() > limit) safe += "...";
+  // 0x98 is the one byte the code page leaves without a character.
+  const std::string safe = Defused(cp1251, limit, [](std::string_view text, size_t i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    return IsC0Control(byte) || byte == 0x98;
+  });
   return FromUtf8(Cp1251ToUtf8(safe));
+}
+
+std::string ServiceTerminalText(const std::string& bytes, size_t limit) {
+  if (IsAscii(bytes) || !IsWellFormedUtf8(bytes)) return TerminalText(bytes, limit);
+  // Cut at a character's start, so that the cut leaves no broken sequence.
+  while (limit < bytes.size() && (static_cast<unsigned char>(bytes[limit]) & 0xC0) == 0x80) --limit;
+  // The C1 controls U+0080..U+009F (C2 80..C2 9F) steer a terminal as well.
+  const std::string safe = Defused(bytes, limit, [](std::string_view text, size_t i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (IsC0Control(byte)) return true;
+    if (byte == 0xC2 && i + 1 < text.size()) return static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    return byte >= 0x80 && byte <= 0x9F && i > 0 && static_cast<unsigned char>(text[i - 1]) == 0xC2;
+  });
+  return FromUtf8(safe);
 }
 
 TRunReport::TRunReport()
     : sink_([](const std::string& line) {
+        // A reader that has gone (a closed pipe) costs the line, not the run.
         std::fputs(line.c_str(), stderr);
         std::fputc('\n', stderr);
+        std::clearerr(stderr);
       }) {}
 
-void TRunReport::BeginGoodsLine() {
-  lineOpen_ = true;
-  lineOrderKnown_ = false;
-  lineDateAccepted_ = false;
-  lineUpdated_ = false;
-  lineFailure_.clear();
-}
-
-void TRunReport::Order(const std::string& order) {
-  lineOrderKnown_ = true;
-  if (orderOpen_ && order == order_) return;
-  FlushOrder();
-  order_ = order;
-  orderOpen_ = true;
-  requestFailed_ = false;
-  answerText_.clear();
-  orderLines_ = 0;
-  orderKept_ = 0;
-  orderReasonSet_ = false;
-  orderReasonText_.clear();
-}
-
-void TRunReport::Answered(const std::string& firstLine) {
-  requestFailed_ = false;
-  answerText_ = firstLine;
-}
-
-void TRunReport::RequestFailed(const std::string& error) {
-  requestFailed_ = true;
-  answerText_ = error;
-}
-
-void TRunReport::DateAccepted() { lineDateAccepted_ = true; }
-
-void TRunReport::Updated() { lineUpdated_ = true; }
-
-void TRunReport::Failed(const std::string& message) {
-  if (lineFailure_.empty()) lineFailure_ = message;
-}
-
-void TRunReport::EndGoodsLine() {
-  if (!lineOpen_) return;
-  lineOpen_ = false;
+void TRunReport::GoodsLine(const std::string* order, const TGoodsLineOutcome& outcome) {
+  if (order != nullptr && (!orderOpen_ || *order != order_)) {
+    FlushOrder();
+    order_ = *order;
+    orderOpen_ = true;
+    orderLines_ = 0;
+    orderKept_ = 0;
+  }
   ++goodsLines_;
   ++orderLines_;
-  if (lineUpdated_) {
+  if (outcome.Updated) {
     ++updated_;
     return;
   }
-  // A goods line whose order could not even be read, or whose date was
-  // accepted, leaves only the database to have refused; otherwise the order's
-  // request or its answer is why.
-  TKeptReason reason = TKeptReason::NoDate;
-  std::string text = answerText_;
-  if (!lineOrderKnown_ || lineDateAccepted_) {
-    reason = TKeptReason::UpdateRefused;
-    text = lineFailure_;
-  } else if (requestFailed_) {
-    reason = TKeptReason::RequestFailed;
-  }
-  ++kept_[static_cast<int>(reason)];
-  ++orderKept_;
-  if (!orderReasonSet_) {
-    orderReasonSet_ = true;
-    orderReason_ = reason;
-    orderReasonText_ = std::move(text);
-  }
+  ++kept_[static_cast<size_t>(outcome.Reason)];
+  if (orderKept_++ == 0) orderFirstKept_ = outcome;
 }
 
 void TRunReport::FlushOrder() {
@@ -165,37 +154,42 @@ void TRunReport::FlushOrder() {
   line += orderKept_ == orderLines_ ? GoodsLineCount(orderKept_)
                                     : std::to_string(orderKept_) + " of " + GoodsLineCount(orderLines_);
   line += " kept, ";
-  line += ReasonText(orderReason_);
-  if (orderReason_ == TKeptReason::NoDate)
-    line += orderReasonText_.empty() ? std::string(": the answer was empty")
-                                     : ": \"" + TerminalText(orderReasonText_) + "\"";
-  else
-    line += ": " + TerminalText(orderReasonText_, 400);
+  line += WordsOf(orderFirstKept_.Reason).English;
+  const std::string& text = orderFirstKept_.Text;
+  switch (orderFirstKept_.Reason) {
+  case TKeptReason::NoDate:
+    line += text.empty() ? std::string(": the answer was empty") : ": \"" + ServiceTerminalText(text) + "\"";
+    break;
+  case TKeptReason::RequestFailed: line += ": " + ServiceTerminalText(text, 400); break;
+  default:
+    if (!text.empty()) line += ": " + TerminalText(text, 400);
+    break;
+  }
   sink_(line);
 }
 
-void TRunReport::Emit(const std::string& line) { sink_(line); }
-
 void TRunReport::Finish(bool dryRun) {
-  EndGoodsLine();
   FlushOrder();
-  Emit(Summary(dryRun));
+  sink_(Summary(dryRun));
 }
 
 void TRunReport::Stopped(const std::string& message) {
-  EndGoodsLine();
   FlushOrder();
-  Emit(std::string(kPrefix) + "stopped before the commit after " + GoodsLineCount(goodsLines_) +
-       ", nothing saved: " + TerminalText(message, 400));
+  sink_(std::string(kPrefix) + "stopped before the commit after " + GoodsLineCount(goodsLines_) +
+        ", nothing saved: " + TerminalText(message, 400));
 }
 
 std::string TRunReport::Summary(bool dryRun) const {
   std::string line = std::string(kPrefix) + (dryRun ? "would update " : "updated ") + std::to_string(updated_) +
                      " of " + GoodsLineCount(goodsLines_);
   line += "; kept: ";
-  for (int reason = 0; reason < 3; ++reason) {
-    if (reason > 0) line += ", ";
-    line += std::string(ReasonText(static_cast<TKeptReason>(reason))) + " " + std::to_string(kept_[reason]);
+  bool first = true;
+  for (int reason = 0; reason < kKeptReasonCount; ++reason) {
+    const TReasonWords& words = kReasonWords[static_cast<size_t>(reason)];
+    if (!words.AlwaysCounted && kept_[static_cast<size_t>(reason)] == 0) continue;
+    if (!first) line += ", ";
+    first = false;
+    line += std::string(words.English) + " " + std::to_string(kept_[static_cast<size_t>(reason)]);
   }
   return line;
 }
@@ -204,9 +198,11 @@ std::string TRunReport::Details(bool dryRun) const {
   std::string text = dryRun ? "Было бы обновлено строк товаров: " : "Обновлено строк товаров: ";
   text += std::to_string(updated_) + " из " + std::to_string(goodsLines_) + ".\n";
   text += "Не изменено: " + std::to_string(KeptLines()) + ", из них:\n";
-  text += "  запрос к сервису не выполнен: " + std::to_string(kept_[0]) + "\n";
-  text += "  в ответе нет даты: " + std::to_string(kept_[1]) + "\n";
-  text += "  база данных отклонила запись: " + std::to_string(kept_[2]) + "\n";
+  for (int reason = 0; reason < kKeptReasonCount; ++reason) {
+    const TReasonWords& words = kReasonWords[static_cast<size_t>(reason)];
+    if (!words.AlwaysCounted && kept_[static_cast<size_t>(reason)] == 0) continue;
+    text += std::string("  ") + words.Russian + ": " + std::to_string(kept_[static_cast<size_t>(reason)]) + "\n";
+  }
   text += "Подробности по каждому заказу выводятся в стандартный поток ошибок.";
   return Cp(text);
 }

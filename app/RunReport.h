@@ -2,6 +2,7 @@
 
 #include "text/DateTime.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -10,40 +11,44 @@ namespace od {
 
 // Why a goods line kept its value.
 enum class TKeptReason {
-  RequestFailed, // the order's request failed; the text is the error
+  RequestFailed, // the order's request failed; the text is the error or the service's status line
   NoDate,        // the answer has no date; the text is its first line
-  UpdateRefused, // the database refused the UPDATE; the text is its message
+  UpdateRefused, // the database refused the goods line's work; the text is its message
+  KeyUnusable,   // the goods line's key cannot be carried exactly; the text says why
+  Stopped,       // the run was stopped while the order's request was under way
+  Count
+};
+constexpr int kKeptReasonCount = static_cast<int>(TKeptReason::Count);
+
+// What became of one goods line: updated, or kept for a reason. Texts are
+// code page 1251 as the program holds them, except the service's own words
+// (a first line, a status line), which are its bytes as they came.
+struct TGoodsLineOutcome {
+  bool Updated = false;
+  TKeptReason Reason = TKeptReason::NoDate;
+  std::string Text;
+
+  static TGoodsLineOutcome Written() { return {true, TKeptReason::NoDate, {}}; }
+  static TGoodsLineOutcome Kept(TKeptReason reason, std::string text) { return {false, reason, std::move(text)}; }
 };
 
 // Counts what the restoration run did with each goods line and tells it: one
 // line per order whose goods lines kept their value, as soon as the order is
-// done, and a closing summary. Texts are taken in code page 1251, as the
-// program holds them, and written in the terminal's encoding.
+// done, and a closing summary, written in the terminal's encoding.
 class TRunReport {
 public:
   // Receives each finished report line, without its line break.
   using TSink = std::function<void(const std::string&)>;
 
-  // The default sink writes to standard error.
+  // The default sink writes to standard error; a line that cannot be written
+  // (the reader has gone) is dropped.
   TRunReport();
   void SetSink(TSink sink) { sink_ = std::move(sink); }
 
-  // --- the walk, goods line by goods line ------------------------------
-  void BeginGoodsLine();
-  // The goods line belongs to this order.
-  void Order(const std::string& order);
-  // The order's request: answered (with the first line of the answer, empty
-  // when it had none) or failed (with the error).
-  void Answered(const std::string& firstLine);
-  void RequestFailed(const std::string& error);
-  // The answer's date was accepted for the goods line.
-  void DateAccepted();
-  void Updated();
-  // The goods line's work failed with this message.
-  void Failed(const std::string& message);
-  void EndGoodsLine();
+  // One goods line of `order` (nullptr when its order number could not be
+  // read: it counts with the order walked before it) and what became of it.
+  void GoodsLine(const std::string* order, const TGoodsLineOutcome& outcome);
 
-  // --- the end of the run ----------------------------------------------
   // Writes the last order's line and the summary.
   void Finish(bool dryRun);
   // The run stopped before its commit with this message.
@@ -51,41 +56,28 @@ public:
 
   std::int64_t GoodsLines() const noexcept { return goodsLines_; }
   std::int64_t UpdatedLines() const noexcept { return updated_; }
-  std::int64_t Kept(TKeptReason reason) const noexcept { return kept_[static_cast<int>(reason)]; }
+  std::int64_t Kept(TKeptReason reason) const noexcept { return kept_[static_cast<size_t>(reason)]; }
   std::int64_t KeptLines() const noexcept { return goodsLines_ - updated_; }
 
-  // The summary line, "orderdates: updated N of M goods lines (...)".
+  // The summary line, "orderdates: updated N of M goods lines; kept: ...".
   std::string Summary(bool dryRun) const;
-  // The same counts in Russian, code page 1251, for the final message's
-  // details.
+  // The same counts in Russian, code page 1251, for the final message.
   std::string Details(bool dryRun) const;
 
 private:
   void FlushOrder();
-  void Emit(const std::string& cp1251Line);
 
   TSink sink_;
   std::int64_t goodsLines_ = 0;
   std::int64_t updated_ = 0;
-  std::int64_t kept_[3] = {0, 0, 0};
+  std::array<std::int64_t, kKeptReasonCount> kept_{};
 
-  // The order now being walked.
+  // The order now being walked, and its first kept goods line.
   std::string order_;
   bool orderOpen_ = false;
-  bool requestFailed_ = false;
-  std::string answerText_; // the error or the first line
   std::int64_t orderLines_ = 0;
   std::int64_t orderKept_ = 0;
-  bool orderReasonSet_ = false;
-  TKeptReason orderReason_ = TKeptReason::NoDate;
-  std::string orderReasonText_;
-
-  // The goods line now being worked on.
-  bool lineOpen_ = false;
-  bool lineOrderKnown_ = false;
-  bool lineDateAccepted_ = false;
-  bool lineUpdated_ = false;
-  std::string lineFailure_;
+  TGoodsLineOutcome orderFirstKept_;
 };
 
 // Whether a parsed send date names a day: a time alone parses as that time
@@ -97,5 +89,9 @@ bool HasDatePart(TDateTime value) noexcept;
 // answer or a message cannot steer the terminal), cut after `limit` bytes of
 // the source.
 std::string TerminalText(const std::string& cp1251, size_t limit = 200);
+// The same for the service's own bytes: text that is valid UTF-8 (and not
+// plain ASCII) is taken as UTF-8, as most web scripts write today; anything
+// else as code page 1251.
+std::string ServiceTerminalText(const std::string& bytes, size_t limit = 200);
 
 } // namespace od

@@ -110,7 +110,7 @@ std::size_t TOrderService::RequestCount() const {
 }
 
 TServiceReply TOrderService::TextReply(int status, const std::string& body) {
-  const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Status";
+  const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : status == 400 ? "Bad Request" : "Status";
   TServiceReply reply;
   reply.Bytes = "HTTP/1.0 " + std::to_string(status) + " " + reason +
                 "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +

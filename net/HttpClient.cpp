@@ -618,4 +618,23 @@ bool HttpGetLines(const std::string& url, TStringList& lines, std::string& error
   return result;
 }
 
+THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
+  THttpClient client;
+  client.MaxBodySize = kHttpGetLinesMaxBody;
+  client.Timeout = options.Timeouts.Wait;
+  client.RequestDeadline = options.Timeouts.Request;
+  THttpGetResult result;
+  result.Ok = client.PerformRequest("GET", url);
+  result.ResultCode = client.ResultCode;
+  result.StatusLine = client.ResultString;
+  if (result.Ok) {
+    lines.LoadFromStream(client.Document);
+  } else {
+    result.ErrorCode = client.Sock->LastErrorCode();
+    result.Error = client.Sock->LastErrorText();
+    if (result.Error.empty()) result.Error = "error " + std::to_string(result.ErrorCode);
+  }
+  return result;
+}
+
 } // namespace od

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -142,5 +144,28 @@ bool HttpGetLines(const std::string& url, TStringList& lines);
 // The same; on false `error` says why, as the socket describes its last
 // error.
 bool HttpGetLines(const std::string& url, TStringList& lines, std::string& error);
+
+// PROVISIONAL: replaced by the net layer's own version.
+struct THttpTimeouts {
+  std::int32_t Wait = 90000;
+  std::int32_t Request = kHttpRequestDeadline;
+  static THttpTimeouts AnswerWithin(std::int32_t ms) { return {ms, ms}; }
+};
+struct THttpWaitHook {
+  std::chrono::milliseconds Interval{16};
+  std::function<bool()> OnWait;
+};
+struct THttpGetResult {
+  bool Ok = false;
+  std::int32_t ResultCode = 0;
+  std::string StatusLine;
+  int ErrorCode = 0;
+  std::string Error;
+};
+struct THttpGetOptions {
+  THttpTimeouts Timeouts;
+  const THttpWaitHook* Hook = nullptr;
+};
+THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options);
 
 } // namespace od

@@ -1,6 +1,7 @@
 #include "text/SystemText.h"
 
 #include "base/Ascii.h"
+#include "base/Exception.h"
 #include "text/Cp1251.h"
 
 #include <langinfo.h>
@@ -15,13 +16,14 @@ bool IsUtf8Codeset(const std::string& codeset) {
   return EqualsIgnoreCaseAscii(codeset, "UTF-8") || EqualsIgnoreCaseAscii(codeset, "UTF8");
 }
 
+} // namespace
+
 bool IsAscii(std::string_view text) noexcept {
   for (const char c : text)
     if (static_cast<unsigned char>(c) >= 0x80) return false;
   return true;
 }
 
-// Shortest forms only, no surrogates, nothing above U+10FFFF.
 bool IsWellFormedUtf8(std::string_view text) noexcept {
   const auto* p = reinterpret_cast<const unsigned char*>(text.data());
   const auto* end = p + text.size();
@@ -56,8 +58,6 @@ bool IsWellFormedUtf8(std::string_view text) noexcept {
   return true;
 }
 
-} // namespace
-
 std::string LocaleCodeset() {
   const char* codeset = nl_langinfo(CODESET);
   return codeset != nullptr && *codeset != '\0' ? std::string(codeset) : std::string("ANSI_X3.4-1968");
@@ -78,6 +78,11 @@ std::string SystemTextToCp1251(std::string_view text) {
 std::string MixedTextToCp1251(std::string_view text) {
   if (IsAscii(text) || !IsUtf8Codeset(LocaleCodeset()) || !IsWellFormedUtf8(text)) return std::string(text);
   return Utf8ToCp1251(text);
+}
+
+std::string MessageOf(const std::exception& e) {
+  const auto* own = dynamic_cast<const Exception*>(&e);
+  return own != nullptr ? own->Message() : SystemTextToCp1251(e.what());
 }
 
 } // namespace od

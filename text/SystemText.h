@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -23,5 +24,16 @@ std::string SystemTextToCp1251(std::string_view text);
 // well-formed UTF-8, so a line that does is system text and is converted;
 // any other line, and any line under another code set, is left alone.
 std::string MixedTextToCp1251(std::string_view text);
+
+// Whether every byte is below 0x80.
+bool IsAscii(std::string_view text) noexcept;
+// Well-formed UTF-8: shortest forms only, no surrogates, nothing above
+// U+10FFFF.
+bool IsWellFormedUtf8(std::string_view text) noexcept;
+
+// The message of any exception as the program's text: the program's own
+// exceptions carry code page 1251 already; another library's words its
+// what() in the locale's code set.
+std::string MessageOf(const std::exception& e);
 
 } // namespace od

@@ -25,8 +25,11 @@
 #include <QTimer>
 
 #include <clocale>
+#include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 
 using namespace od;
@@ -84,6 +87,22 @@ public:
 
 private:
   std::string saved_;
+};
+
+// Tells each paint of the label it watches, with the text painted.
+class TPaintRecorder : public QObject {
+public:
+  explicit TPaintRecorder(std::function<void(const QString&)> painted) : painted_(std::move(painted)) {}
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      if (auto* label = qobject_cast<QLabel*>(watched)) painted_(label->text());
+    return false;
+  }
+
+private:
+  std::function<void(const QString&)> painted_;
 };
 
 QString RequestLine(const std::string& head) { return QString::fromStdString(head.substr(0, head.find("\r\n"))); }
@@ -270,8 +289,8 @@ private slots:
     QCOMPARE(service.RequestCount(), std::size_t{0});
   }
 
-  void databaseOpensWhileTheStartTimerRuns() {
-    test::TestDatabase db("ahead");
+  void databaseOpensOnlyInTheRunsOwnStep() {
+    test::TestDatabase db("own-step");
     CreateOrderSchema(db);
     InsertGoods(db, {{1, 7}, {2, 7}});
     demo::TOrderService service(ScriptedHandler(Scripts({QString("7|") + kDateA + "\r\n"})));
@@ -281,19 +300,60 @@ private slots:
 
     TBoxWatcher boxes(TAnswer::Enter);
     TForm2 form(description);
-    int attaches = 0;
-    form.DB()->AfterConnect() = [&attaches](TFbCustomDatabase&) { ++attaches; };
+    // The last step of the open fails after the attach has succeeded.
+    QStringList labelsAtAttach;
+    form.DB()->AfterConnect() = [&](TFbCustomDatabase&) {
+      labelsAtAttach << form.Label1()->text();
+      throw Exception("the after-connect step failed");
+    };
     form.ShowCentred();
-    QTRY_VERIFY_WITH_TIMEOUT(form.DB()->Connected(), 30000);
-    QVERIFY(form.Timer1()->Counting());
-    QCOMPARE(form.RunState(), TForm2::TRunState::Waiting);
-    QCOMPARE(service.RequestCount(), std::size_t{0});
+    // The start timer's time passes with nothing opened.
+    QTest::qWait(200);
+    QVERIFY(labelsAtAttach.isEmpty());
+    QVERIFY(!form.DB()->Connected());
 
-    // The run's Open finds the connection attached: one attach in all.
     form.Timer1Timer(*form.Timer1());
-    QCOMPARE(form.RunState(), TForm2::TRunState::Committed);
-    QCOMPARE(attaches, 1);
+    QCOMPARE(labelsAtAttach, QStringList{U("Открытие БД")});
+    QCOMPARE(form.RunState(), TForm2::TRunState::Stopped);
     QCOMPARE(boxes.Count(), 1);
+    QCOMPARE(boxes.Boxes().front().Icon, QMessageBox::Critical);
+    QCOMPARE(boxes.Boxes().front().Text, QString("the after-connect step failed."));
+    QCOMPARE(service.RequestCount(), std::size_t{0});
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, kOldDate}}));
+  }
+
+  void windowShowsTheCurrentOrderWhileTheServiceStalls() {
+    test::TestDatabase db("stall");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}, {2, 9}});
+    // The label's text each time it is painted; the service holds the
+    // second request until the first order's status has been painted.
+    std::mutex mutex;
+    std::condition_variable painted;
+    QString lastPainted;
+    const QString expected = U("Заказ 7 - ") + kDateA;
+    bool paintedWhileHeld = false;
+    demo::TOrderService service([&](const std::string& target) {
+      if (demo::OrderOfTarget(target) == "9") {
+        std::unique_lock lock(mutex);
+        paintedWhileHeld = painted.wait_for(lock, std::chrono::seconds(20), [&] { return lastPainted == expected; });
+      }
+      return ScriptedReply(std::string(kDateA) + "\r\n");
+    });
+
+    TBoxWatcher boxes(TAnswer::Enter);
+    {
+      TForm2 form(TestDescription(db.Path(), service.Host()));
+      TPaintRecorder recorder([&](const QString& text) {
+        std::lock_guard lock(mutex);
+        lastPainted = text;
+        painted.notify_all();
+      });
+      form.Label1()->installEventFilter(&recorder);
+      form.ShowCentred();
+      QTRY_VERIFY_WITH_TIMEOUT(Application()->Terminated(), 60000);
+    }
+    QVERIFY(paintedWhileHeld);
     QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kStoredA}, {2, kStoredA}}));
   }
 

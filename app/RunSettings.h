@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace od {
+
+// What the restoration run works with: the connection, the three statements,
+// the order service, and how the run ends. Nothing here is about how the run
+// is shown.
+struct TRunSettings {
+  // The connection.
+  std::string DBName;
+  std::vector<std::string> DBParams;
+  int SQLDialect = 3;
+  int Timeout = 0;
+  int WaitForRestoreConnect = 0;
+  // The three statements, one source line per entry.
+  std::vector<std::string> SQLCount;
+  std::vector<std::string> SQLListZakaz;
+  std::vector<std::string> SQLUpdateID;
+  // Host (with optional ":port") of the order web service.
+  std::string ServiceHost;
+  // The run ends with a rollback instead of its commit: a preview of what it
+  // would change.
+  bool DryRun = false;
+};
+
+} // namespace od

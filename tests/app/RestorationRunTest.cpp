@@ -1,0 +1,201 @@
+// The restoration run on its own, shown in a recording view instead of the
+// window: a real database on the embedded engine and a real order service
+// on a loopback port.
+#include "app/RestorationRun.h"
+#include "app/Form2Description.h"
+#include "base/Component.h"
+#include "base/Exception.h"
+#include "db/Database.h"
+#include "demo/OrderService.h"
+#include "tests/db/support/TestDatabase.h"
+#include "text/Cp1251.h"
+#include "text/DateTimeParse.h"
+#include "text/LocaleFormats.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace od {
+namespace {
+
+// Records what the run shows, as the user would see it: a status text only
+// once it is shown.
+class TRecordingView : public IRunView {
+public:
+  std::vector<std::string> Shown;
+  int Steps = 0;
+
+  void SetStatusText(const std::string& text) override { status_ = Cp1251ToUtf8(text); }
+  void SetBarMaximum(int maximum) override { Shown.push_back("bar 0.." + std::to_string(maximum)); }
+  void StepBar() override { ++Steps; }
+  void ShowState() override {
+    if (status_ != shownStatus_) Shown.push_back("status " + status_);
+    shownStatus_ = status_;
+  }
+  void RepaintNow() override {}
+  void ProcessPendingEvents() override {}
+  void ShowFinalMessage(const std::string& text, const std::string& details) override {
+    Shown.push_back("message " + Cp1251ToUtf8(text) + (details.empty() ? "" : " (with counts)"));
+  }
+  void ShowError(const std::exception& error) override { Shown.push_back("error " + std::string(error.what())); }
+  void EndProgram() override { Shown.push_back("end"); }
+
+private:
+  std::string status_;
+  std::string shownStatus_;
+};
+
+// One run of the program's statements against `db`, asking `service`.
+struct TRun {
+  TRun(const test::TestDatabase& db, const demo::TOrderService& service) {
+    settings = Form2Description;
+    settings.DBName = db.Path();
+    settings.DBParams = test::TestDBParams();
+    settings.ServiceHost = service.Host();
+    owner.SetName("Form2");
+    run = std::make_unique<TRestorationRun>(settings, CreateRunComponents(owner, settings), view);
+    run->Report().SetSink([this](const std::string& line) { report.push_back(line); });
+  }
+  void Execute() { run->Execute(); }
+
+  TRunSettings settings;
+  TComponent owner;
+  TRecordingView view;
+  std::unique_ptr<TRestorationRun> run;
+  std::vector<std::string> report;
+};
+
+demo::TOrderService::THandler Answers(std::map<std::string, demo::TServiceReply> replies) {
+  return [replies = std::move(replies)](const std::string& target) {
+    const auto found = replies.find(demo::OrderOfTarget(target));
+    return found != replies.end() ? found->second : demo::TOrderService::TextReply(404, "Not found\r\n");
+  };
+}
+
+std::map<std::string, std::string> SendDates(const test::TestDatabase& db) {
+  std::map<std::string, std::string> dates;
+  for (const auto& row : db.Query("SELECT ID, CAST(DATA_TIME_SEND AS VARCHAR(24)) FROM TBL_ZAKAZ_TOVARS"))
+    dates[row.at(0)] = row.at(1);
+  return dates;
+}
+
+constexpr char kOld[] = "2001-01-01 12:00:00.0000";
+constexpr char kSent[] = "2024-03-05 14:07:09.0000";
+const char* const kAnswer = "05.03.2024 14:07:09\r\n";
+
+class RestorationRunTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    test::TestRunDirectory();
+    // The report writes in the terminal's code set; the answers are read the
+    // Russian way.
+    std::setlocale(LC_ALL, "ru_RU.UTF-8");
+    LoadLocaleFormatsFrom("ru_RU.UTF-8");
+    SetCurrentYearSource([] { return 2024; });
+  }
+  static void TearDownTestSuite() {
+    SetCurrentYearSource({});
+    std::setlocale(LC_ALL, "C");
+  }
+};
+
+TEST_F(RestorationRunTest, ShowsEachPhaseTheBarAndTheFinalMessageInOrder) {
+  test::TestDatabase db("walk");
+  db.Execute("CREATE TABLE TBL_ZAKAZ_TOVARS (ID INTEGER, ZAKAZ_ID INTEGER, DATA_TIME_SEND TIMESTAMP)");
+  db.Execute("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (1, 7, NULL)");
+  db.Execute("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (2, 9, NULL)");
+  db.Execute("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (3, 9, NULL)");
+  demo::TOrderService service(Answers({{"7", demo::TOrderService::TextReply(200, kAnswer)},
+                                       {"9", demo::TOrderService::TextReply(200, "06.03.2024 10:00:00\r\n")}}));
+  TRun run(db, service);
+  run.Execute();
+  EXPECT_EQ(run.run->State(), TRunState::Committed);
+  EXPECT_EQ(run.view.Shown,
+            (std::vector<std::string>{"status Открытие БД", "status Подсчет количества", "bar 0..3",
+                                      "status Заказ 9 - 06.03.2024 10:00:00", "message Даты восстановлены", "end"}));
+  EXPECT_EQ(run.view.Steps, 3);
+}
+
+TEST_F(RestorationRunTest, AFailureOutsideAGoodsLineIsShownAndNothingIsCommitted) {
+  test::TestDatabase db("nothing");
+  demo::TOrderService service(Answers({}));
+  TRun run(db, service);
+  run.Execute();
+  EXPECT_EQ(run.run->State(), TRunState::Stopped);
+  ASSERT_EQ(run.view.Shown.size(), 3u);
+  EXPECT_EQ(run.view.Shown[0], "status Открытие БД");
+  EXPECT_EQ(run.view.Shown[1], "status Подсчет количества");
+  EXPECT_EQ(run.view.Shown[2].rfind("error Form2.SQLCount:", 0), 0u) << run.view.Shown[2];
+  ASSERT_EQ(run.report.size(), 1u);
+  EXPECT_EQ(run.report[0].rfind("orderdates: stopped before the commit after 0 goods lines, nothing saved: "
+                                "Form2.SQLCount:",
+                                0),
+            0u);
+}
+
+TEST_F(RestorationRunTest, KeysAboveThirtyTwoBitsWriteTheirOwnRowsOnly) {
+  test::TestDatabase db("wide");
+  db.Execute("CREATE TABLE TBL_ZAKAZ_TOVARS (ID BIGINT, ZAKAZ_ID INTEGER, DATA_TIME_SEND TIMESTAMP)");
+  // Two goods lines of order 7 with keys past 2^31, and rows outside the
+  // walk whose keys are what those wrap to in 32 bits.
+  for (const char* row : {"3000000001, 7", "4294967297, 7", "-1294967295, 0", "1, NULL", "-9223372036854775807, 7"})
+    db.Execute(std::string("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (") + row + ", TIMESTAMP '2001-01-01 12:00:00')");
+  demo::TOrderService service(Answers({{"7", demo::TOrderService::TextReply(200, kAnswer)}}));
+  TRun run(db, service);
+  run.Execute();
+  EXPECT_EQ(SendDates(db), (std::map<std::string, std::string>{{"3000000001", kSent},
+                                                               {"4294967297", kSent},
+                                                               {"-9223372036854775807", kSent},
+                                                               {"-1294967295", kOld},
+                                                               {"1", kOld}}));
+  EXPECT_EQ(run.report.back(), "orderdates: updated 3 of 3 goods lines; kept: request failed 0, answer without a "
+                               "date 0, update refused 0");
+}
+
+TEST_F(RestorationRunTest, AnOrderNumberWithBlanksGoesOutPercentEncoded) {
+  test::TestDatabase db("text");
+  db.Execute("CREATE TABLE TBL_ZAKAZ_TOVARS (ID INTEGER, ZAKAZ_ID VARCHAR(10), DATA_TIME_SEND TIMESTAMP)");
+  db.Execute("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (1, ' 13', NULL)");
+  db.Execute("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (2, '14', NULL)");
+  db.Execute("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (3, '+15', NULL)");
+  demo::TOrderService service([](const std::string& target) {
+    return target.ends_with("=14") ? demo::TOrderService::TextReply(400, "")
+                                   : demo::TOrderService::TextReply(200, kAnswer);
+  });
+  TRun run(db, service);
+  run.Execute();
+  std::set<std::string> lines;
+  for (const std::string& head : service.Requests()) lines.insert(head.substr(0, head.find("\r\n")));
+  EXPECT_EQ(lines, (std::set<std::string>{"GET /server_scripts/get_zakaz_dt.php?zakaz_id=%2013 HTTP/1.0",
+                                          "GET /server_scripts/get_zakaz_dt.php?zakaz_id=14 HTTP/1.0",
+                                          "GET /server_scripts/get_zakaz_dt.php?zakaz_id=%2B15 HTTP/1.0"}));
+  // A refused request names the service's status line, not an empty answer.
+  ASSERT_EQ(run.report.size(), 2u);
+  EXPECT_EQ(run.report[0], "orderdates: order 14: 1 goods line kept, request failed: HTTP/1.0 400 Bad Request");
+}
+
+TEST_F(RestorationRunTest, TheReportShowsUtf8AndCodePage1251AnswersAsTheServiceMeantThem) {
+  test::TestDatabase db("words");
+  db.Execute("CREATE TABLE TBL_ZAKAZ_TOVARS (ID INTEGER, ZAKAZ_ID INTEGER, DATA_TIME_SEND TIMESTAMP)");
+  for (const char* row : {"1, 7", "2, 9", "3, 11"})
+    db.Execute(std::string("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (") + row + ", NULL)");
+  demo::TOrderService service(Answers({
+      {"7", demo::TOrderService::TextReply(200, "Заказ не найден\r\n")},
+      {"9", demo::TOrderService::TextReply(200, Cp("Заказ не найден") + "\r\n")},
+      {"11", demo::TOrderService::TextReply(200, "Заказ\x1b[2J\r\n")},
+  }));
+  TRun run(db, service);
+  run.Execute();
+  ASSERT_EQ(run.report.size(), 4u);
+  EXPECT_EQ(run.report[0], "orderdates: order 7: 1 goods line kept, answer without a date: \"Заказ не найден\"");
+  EXPECT_EQ(run.report[1], "orderdates: order 9: 1 goods line kept, answer without a date: \"Заказ не найден\"");
+  EXPECT_EQ(run.report[2], "orderdates: order 11: 1 goods line kept, answer without a date: \"Заказ\\x1B[2J\"");
+}
+
+} // namespace
+} // namespace od
