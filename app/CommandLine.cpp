@@ -5,6 +5,7 @@
 #include "base/StopSignals.h"
 #include "db/Database.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -261,6 +262,10 @@ int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn) {
   case TStartup::TAction::Refuse: std::fprintf(stderr, "%s\n", startup.Text.c_str()); return kExitBadOption;
   case TStartup::TAction::Run: break;
   }
+  // A reader of the report or of the final text that goes away (a closed
+  // pipe, `| head`) costs the lines it would have read, not the run: every
+  // write then fails with EPIPE instead of ending the program.
+  std::signal(SIGPIPE, SIG_IGN);
   {
     // While this is the only thread, with the termination signals held
     // back: the database client sets up its own handling of them, and ours

@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <unistd.h>
+
 #ifndef ORDERDATES_UNDER_TEST
 #error "ORDERDATES_UNDER_TEST must name the program built for the tests"
 #endif
@@ -28,7 +30,9 @@ struct TFinished {
 
 // The program with the database and service on its command line; every box
 // it shows is answered and then its window closed.
-TFinished RunProgram(const std::string& dbPath, const std::string& host) {
+// With `closedReport` the report's reader goes away before the program writes
+// its first line, as `orderdates 2>&1 | head -n 0` would.
+TFinished RunProgram(const std::string& dbPath, const std::string& host, bool closedReport = false) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("QT_QPA_PLATFORM", "offscreen");
   environment.insert("LANG", "ru_RU.UTF-8");
@@ -36,8 +40,16 @@ TFinished RunProgram(const std::string& dbPath, const std::string& host) {
   environment.insert("ORDERDATES_TEST_ANSWER_BOXES", "1");
   QProcess process;
   process.setProcessEnvironment(environment);
+  int reportPipe[2] = {-1, -1};
+  if (closedReport) {
+    // Standard error is a pipe that nobody reads any more.
+    if (::pipe(reportPipe) != 0) qFatal("no pipe");
+    ::close(reportPipe[0]);
+    process.setChildProcessModifier([write = reportPipe[1]] { ::dup2(write, STDERR_FILENO); });
+  }
   process.start(QStringLiteral(ORDERDATES_UNDER_TEST),
                 {"--database", QString::fromStdString(dbPath), "--service", QString::fromStdString(host)});
+  if (closedReport) ::close(reportPipe[1]);
   TFinished finished;
   if (!process.waitForStarted(30000) || !process.waitForFinished(240000)) {
     process.kill();
@@ -115,6 +127,18 @@ private slots:
     expectedDates[1] = expectedDates[2] = "2024-03-05 14:07:09.000";
     expectedDates[10] = expectedDates[11] = "2024-03-06 10:00:00.000";
     QCOMPARE(SendDates(db), expectedDates);
+  }
+
+  void reportReaderGoneEarly() {
+    test::TestDatabase db("pipe");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 5}, {2, 7}});
+    // Order 5's report line is written before order 7 is asked.
+    demo::TOrderService service(ScriptedHandler({{"7", "05.03.2024 14:07:09\r\n"}}));
+    const TFinished finished = RunProgram(db.Path(), service.Host(), true);
+    QCOMPARE(finished.ExitCode, kExitCommitted);
+    QCOMPARE(service.RequestCount(), std::size_t{2});
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, "2024-03-05 14:07:09.000"}}));
   }
 
   void stoppedRun() {
