@@ -3,8 +3,10 @@
 # program (which answers from the installed place), the desktop entry, the
 # icon, the manual page and nothing else. With "package" as the second
 # argument it also builds the Debian package from the same build and checks
-# its control data and lintian's verdict.
-# Usage: install-test.sh BUILD_DIR [package]
+# its control data and lintian's verdict. With "desktop" it checks the
+# installed desktop entry with desktop-file-validate, or exits 77 (skipped)
+# when that is not installed.
+# Usage: install-test.sh BUILD_DIR [package|desktop]
 set -euo pipefail
 
 build=$1
@@ -37,7 +39,21 @@ if [ "$mode" = package ]; then
   exit 0
 fi
 
+if [ "$mode" = desktop ] && ! command -v desktop-file-validate >/dev/null; then
+  echo "install-test: desktop-file-validate is not installed (package desktop-file-utils); skipped"
+  exit 77
+fi
+
 cmake --install "$build" --prefix "$root/usr" >/dev/null
+desktop="$root/usr/share/applications/orderdates.desktop"
+
+if [ "$mode" = desktop ]; then
+  # Errors, warnings and hints all fail: the entry is to pass without a remark.
+  remarks=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate failed: $remarks"
+  [ -z "$remarks" ] || fail "desktop-file-validate: $remarks"
+  echo "install-test: the desktop entry validates"
+  exit 0
+fi
 
 expected="usr/bin/orderdates
 usr/share/applications/orderdates.desktop
@@ -55,7 +71,6 @@ $expected"
 version=$(QT_QPA_PLATFORM=no-such-platform "$root/usr/bin/orderdates" --version)
 [[ $version =~ ^orderdates\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "installed program says '$version'"
 
-desktop="$root/usr/share/applications/orderdates.desktop"
 for line in '^\[Desktop Entry\]$' '^Type=Application$' '^Name=.' '^Name\[ru\]=.' '^Exec=orderdates$' \
   '^Icon=orderdates$' '^Terminal=false$' '^Categories=.*\b(Office|Utility);'; do
   grep -Eq "$line" "$desktop" || fail "desktop entry lacks $line"
