@@ -31,6 +31,18 @@ if [ "$mode" = package ]; then
     grep -q "\\b$dep\\b" <<<"$depends" || fail "Depends lacks $dep: $depends"
   done
   [ "$(dpkg-deb --field "$deb" Recommends)" = firebird3.0-server-core ] || fail "Recommends: $control"
+  # The maintainer and the licence are the build's settings, and they name
+  # a real contact, not a documentation address.
+  setting() { sed -n "s/^$1:STRING=//p" "$build/CMakeCache.txt"; }
+  maintainer=$(dpkg-deb --field "$deb" Maintainer)
+  [ "$maintainer" = "$(setting ORDERDATES_MAINTAINER)" ] || fail "Maintainer: $maintainer"
+  ! grep -Eiq '[@.](example(\.(com|net|org))?|invalid|localhost|test)>$' <<<"$maintainer" ||
+    fail "Maintainer has a placeholder address: $maintainer"
+  dpkg-deb -x "$deb" "$root/files"
+  doc="$root/files/usr/share/doc/orderdates"
+  grep -qxF "License: $(setting ORDERDATES_LICENSE)" "$doc/copyright" || fail "copyright: $(cat "$doc/copyright")"
+  grep -qxF "Upstream-Contact: $maintainer" "$doc/copyright" || fail "copyright: $(cat "$doc/copyright")"
+  zcat "$doc/changelog.gz" | grep -qF " -- $maintainer  " || fail "changelog not signed by $maintainer"
   # The long description is text, not a CMake list.
   ! dpkg-deb --field "$deb" Description | grep -q ';' || fail "Description: $control"
   dpkg-deb --contents "$deb"
