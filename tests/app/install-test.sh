@@ -92,7 +92,7 @@ icon="$root/usr/share/icons/hicolor/scalable/apps/orderdates.svg"
 grep -q '<svg xmlns="http://www.w3.org/2000/svg"' "$icon" || fail "the icon is no SVG"
 
 page="$root/usr/share/man/man1/orderdates.1.gz"
-for section in NAME SYNOPSIS OPTIONS ENVIRONMENT '"EXIT STATUS"' FILES EXAMPLES; do
+for section in NAME SYNOPSIS OPTIONS ENVIRONMENT '"EXIT STATUS"' FILES EXAMPLES TROUBLESHOOTING; do
   zcat "$page" | grep -q "^\.SH $section\$" || fail "manual page lacks $section"
 done
 # The page renders without a complaint from the formatter.
