@@ -3,8 +3,10 @@
 # program (which answers from the installed place), the desktop entry, the
 # icon, the manual page and nothing else. With "package" as the second
 # argument it also builds the Debian package from the same build and checks
-# its control data and lintian's verdict.
-# Usage: install-test.sh BUILD_DIR [package]
+# its control data and lintian's verdict. With "desktop" it checks the
+# installed desktop entry with desktop-file-validate, or exits 77 (skipped)
+# when that is not installed.
+# Usage: install-test.sh BUILD_DIR [package|desktop]
 set -euo pipefail
 
 build=$1
@@ -29,6 +31,18 @@ if [ "$mode" = package ]; then
     grep -q "\\b$dep\\b" <<<"$depends" || fail "Depends lacks $dep: $depends"
   done
   [ "$(dpkg-deb --field "$deb" Recommends)" = firebird3.0-server-core ] || fail "Recommends: $control"
+  # The maintainer and the licence are the build's settings, and they name
+  # a real contact, not a documentation address.
+  setting() { sed -n "s/^$1:STRING=//p" "$build/CMakeCache.txt"; }
+  maintainer=$(dpkg-deb --field "$deb" Maintainer)
+  [ "$maintainer" = "$(setting ORDERDATES_MAINTAINER)" ] || fail "Maintainer: $maintainer"
+  ! grep -Eiq '[@.](example(\.(com|net|org))?|invalid|localhost|test)>$' <<<"$maintainer" ||
+    fail "Maintainer has a placeholder address: $maintainer"
+  dpkg-deb -x "$deb" "$root/files"
+  doc="$root/files/usr/share/doc/orderdates"
+  grep -qxF "License: $(setting ORDERDATES_LICENSE)" "$doc/copyright" || fail "copyright: $(cat "$doc/copyright")"
+  grep -qxF "Upstream-Contact: $maintainer" "$doc/copyright" || fail "copyright: $(cat "$doc/copyright")"
+  zcat "$doc/changelog.gz" | grep -qF " -- $maintainer  " || fail "changelog not signed by $maintainer"
   # The long description is text, not a CMake list.
   ! dpkg-deb --field "$deb" Description | grep -q ';' || fail "Description: $control"
   dpkg-deb --contents "$deb"
@@ -37,7 +51,21 @@ if [ "$mode" = package ]; then
   exit 0
 fi
 
+if [ "$mode" = desktop ] && ! command -v desktop-file-validate >/dev/null; then
+  echo "install-test: desktop-file-validate is not installed (package desktop-file-utils); skipped"
+  exit 77
+fi
+
 cmake --install "$build" --prefix "$root/usr" >/dev/null
+desktop="$root/usr/share/applications/orderdates.desktop"
+
+if [ "$mode" = desktop ]; then
+  # Errors, warnings and hints all fail: the entry is to pass without a remark.
+  remarks=$(desktop-file-validate "$desktop" 2>&1) || fail "desktop-file-validate failed: $remarks"
+  [ -z "$remarks" ] || fail "desktop-file-validate: $remarks"
+  echo "install-test: the desktop entry validates"
+  exit 0
+fi
 
 expected="usr/bin/orderdates
 usr/share/applications/orderdates.desktop
@@ -55,7 +83,6 @@ $expected"
 version=$(QT_QPA_PLATFORM=no-such-platform "$root/usr/bin/orderdates" --version)
 [[ $version =~ ^orderdates\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "installed program says '$version'"
 
-desktop="$root/usr/share/applications/orderdates.desktop"
 for line in '^\[Desktop Entry\]$' '^Type=Application$' '^Name=.' '^Name\[ru\]=.' '^Exec=orderdates$' \
   '^Icon=orderdates$' '^Terminal=false$' '^Categories=.*\b(Office|Utility);'; do
   grep -Eq "$line" "$desktop" || fail "desktop entry lacks $line"
@@ -65,7 +92,7 @@ icon="$root/usr/share/icons/hicolor/scalable/apps/orderdates.svg"
 grep -q '<svg xmlns="http://www.w3.org/2000/svg"' "$icon" || fail "the icon is no SVG"
 
 page="$root/usr/share/man/man1/orderdates.1.gz"
-for section in NAME SYNOPSIS OPTIONS ENVIRONMENT '"EXIT STATUS"' FILES EXAMPLES; do
+for section in NAME SYNOPSIS OPTIONS ENVIRONMENT '"EXIT STATUS"' FILES EXAMPLES TROUBLESHOOTING; do
   zcat "$page" | grep -q "^\.SH $section\$" || fail "manual page lacks $section"
 done
 # The page renders without a complaint from the formatter.
