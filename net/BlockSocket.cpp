@@ -278,9 +278,17 @@ int TBlockSocket::ConnectWithinTimeout(const TVarSin& address) {
   // The bound stays on for the connection's sends: a send that the peer
   // does not take for that long returns to the send's own readiness wait,
   // which ends it with 10060, instead of blocking in the system for good.
+  // With a wait hook, the system's part of the wait (and of every send's)
+  // lasts the hook's interval; the rest is a wait that asks the hook.
   const int limit = WaitWithinDeadline(ConnectTimeout);
   const bool bounded = limit >= 0;
-  if (bounded) SetSendTimeout(std::max(limit, 1));
+  const int slice = HookSlice();
+  sendSliced_ = slice > 0 && (!bounded || slice < limit);
+  if (sendSliced_)
+    SetSendTimeout(slice);
+  else if (bounded)
+    SetSendTimeout(std::max(limit, 1));
+  const auto start = std::chrono::steady_clock::now();
   int code = 0;
   if (::connect(socket_, &address.sa, AddressLength(address)) == -1) {
     const int error = errno;
@@ -290,8 +298,10 @@ int TBlockSocket::ConnectWithinTimeout(const TVarSin& address) {
       // A blocking socket says so when the time-out has run out; one that a
       // creation hook made non-blocking says it at once.
       const int flags = OnCreateSocket ? fcntl(socket_, F_GETFL) : 0;
-      code = flags != -1 && (flags & O_NONBLOCK) != 0 ? AwaitConnect(WaitWithinDeadline(ConnectTimeout))
-                                                      : WsaError::TimedOut;
+      if (flags != -1 && (flags & O_NONBLOCK) != 0)
+        code = AwaitConnect(WaitWithinDeadline(ConnectTimeout));
+      else
+        code = sendSliced_ ? ResumeSlicedConnect(limit, start) : WsaError::TimedOut;
     } else {
       code = ErrnoToWsaError(error);
     }
@@ -309,6 +319,17 @@ int TBlockSocket::AwaitConnect(int timeout) {
   socklen_t length = sizeof(soError);
   if (getsockopt(socket_, SOL_SOCKET, SO_ERROR, &soError, &length) == -1) soError = errno;
   return ErrnoToWsaError(soError);
+}
+
+int TBlockSocket::ResumeSlicedConnect(int limit, std::chrono::steady_clock::time_point start) {
+  int left = -1;
+  if (limit >= 0) {
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    left = limit - static_cast<int>(std::min<std::int64_t>(spent.count(), limit));
+    if (left <= 0) return WsaError::TimedOut;
+  }
+  if (!WaitGoesOn()) return WsaError::Interrupted;
+  return AwaitConnect(left);
 }
 
 void TBlockSocket::SetSendTimeout(int ms) {

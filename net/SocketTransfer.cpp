@@ -81,10 +81,12 @@ int TBlockSocket::SendPieces(const void* buffer, int length, const SendPiece& se
     long result = sendPiece(bytes + sent, n, error);
     SetResultError(result, error);
     if (lastError_ == WsaError::WouldBlock) {
+      // A system send bounded by the hook's interval has waited that long.
+      if (sendSliced_ && !WaitGoesOn()) break;
       if (WaitWritable(NonblockSendTimeout)) {
         result = sendPiece(bytes + sent, n, error);
         SetResultError(result, error);
-      } else {
+      } else if (lastError_ == 0) {
         lastError_ = WsaError::TimedOut;
       }
     }
@@ -103,8 +105,9 @@ int TBlockSocket::SendBytes(const void* buffer, int length) {
     long r;
     // No SIGPIPE: a peer that has gone away is an error code, not the end of
     // the process.
+    // A signal resumes the send, unless it asks the program to stop.
     do r = ::send(socket_, piece, static_cast<size_t>(n), MSG_NOSIGNAL);
-    while (r == -1 && errno == EINTR);
+    while (r == -1 && errno == EINTR && !ProcessStopRequested());
     error = r == -1 ? ErrnoToWsaError(errno) : 0;
     return r;
   });
@@ -183,7 +186,36 @@ int TBlockSocket::WaitWithinDeadline(int timeout) const noexcept {
   return timeout < 0 ? allowed : std::min(timeout, allowed);
 }
 
+int TBlockSocket::HookSlice() const noexcept {
+  if (WaitHook == nullptr || !WaitHook->OnWait) return 0;
+  return static_cast<int>(std::clamp<std::int64_t>(WaitHook->Interval.count(), 1, INT32_MAX));
+}
+
+bool TBlockSocket::WaitGoesOn() {
+  if (WaitHook->OnWait()) return true;
+  lastError_ = WsaError::Interrupted;
+  lastErrorText_ = GetErrorDescEx();
+  return false;
+}
+
 bool TBlockSocket::PollOnce(int timeout, short events, short* revents) {
+  const int slice = HookSlice();
+  if (slice == 0 || (timeout >= 0 && timeout <= slice)) return PollSystem(timeout, events, revents);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+  int left = timeout;
+  while (true) {
+    const bool ready = PollSystem(timeout < 0 ? slice : std::min(slice, left), events, revents);
+    if (ready || lastError_ != 0) return ready;
+    if (timeout >= 0) {
+      left = static_cast<int>(
+          std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+      if (left <= 0) return false;
+    }
+    if (!WaitGoesOn()) return false;
+  }
+}
+
+bool TBlockSocket::PollSystem(int timeout, short events, short* revents) {
   ClearLastError();
   if (socket_ == -1) {
     lastError_ = ErrnoToWsaError(ENOTSOCK);
@@ -227,7 +259,10 @@ bool TBlockSocket::WaitFor(int timeout, short events) {
     }
   } else {
     ready = PollOnce(timeout, events);
-    if (!ready) ready = PollOnce(0, events);
+    // One more look only after a wait that ran out: a stop request or a
+    // failure stands, where this look would clear it and leave the caller
+    // to report a time-out.
+    if (!ready && lastError_ == 0) ready = PollOnce(0, events);
   }
   ReportError();
   return ready;
