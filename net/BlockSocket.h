@@ -6,13 +6,17 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "base/Exception.h"
+#include "net/AddressText.h"
+#include "net/ReadAhead.h"
+#include "net/SecureLayer.h"
+#include "net/SocketErrors.h"
+#include "net/SocketLibrary.h"
+#include "net/WaitHook.h"
 
 struct addrinfo;
 
@@ -24,37 +28,6 @@ struct addrinfo;
 namespace od {
 
 class TMemoryStream;
-
-// Error codes the socket layer records. System errors are mapped onto the
-// same numbering, so callers and messages never see raw errno values.
-namespace WsaError {
-constexpr int Interrupted = 10004;
-constexpr int InvalidArgument = 10022;
-constexpr int WouldBlock = 10035;
-constexpr int InProgress = 10036;
-constexpr int ConnectionAborted = 10053;
-constexpr int ConnectionReset = 10054;
-constexpr int NoBufferSpace = 10055;
-constexpr int TimedOut = 10060;
-constexpr int ConnectionRefused = 10061;
-constexpr int SystemNotReady = 10091;
-constexpr int HostNotFound = 11001;
-constexpr int TryAgain = 11002;
-constexpr int NoRecovery = 11003;
-constexpr int NoData = 11004;
-} // namespace WsaError
-
-class ESocketError : public Exception {
-public:
-  ESocketError(std::string message, int errorCode, std::string errorMessage)
-      : Exception(std::move(message)), errorCode_(errorCode), errorMessage_(std::move(errorMessage)) {}
-  int ErrorCode() const noexcept { return errorCode_; }
-  const std::string& ErrorMessage() const noexcept { return errorMessage_; }
-
-private:
-  int errorCode_;
-  std::string errorMessage_;
-};
 
 enum THookSocketReason {
   HR_ResolvingBegin,
@@ -84,62 +57,6 @@ struct TSocketOption {
   bool Enabled = false;
   std::int32_t Value = 0;
 };
-
-// Room for an IPv4 or an IPv6 address with its port (28 bytes).
-union TVarSin {
-  sockaddr sa;
-  sockaddr_in in4;
-  sockaddr_in6 in6;
-};
-
-// Checks on host texts, with no resolver involved.
-bool IsIPv4Text(std::string_view text);
-bool IsIPv6Text(std::string_view text);
-
-// Once-per-process start-up and shut-down of the socket library, counted:
-// every successful start-up needs one shut-down. The library starts itself
-// once when the program loads and stops when it ends.
-bool LoadSocketLibrary();
-void UnloadSocketLibrary();
-int SocketLibraryUsers();
-
-// Maps an errno value, or a getaddrinfo result (EAI_*), onto the codes above.
-// Every system error comes out as a code with a text of its own: one with no
-// closer match becomes 10091.
-int ErrnoToWsaError(int error) noexcept;
-int ResolverToWsaError(int result, int savedErrno) noexcept;
-
-// Bytes received from the system but not yet handed out. Reads take them
-// from the front by moving a start offset, so that many small reads out of
-// one large packet cost what they take, not what is left behind them.
-class TReadAhead {
-public:
-  bool empty() const noexcept { return start_ == data_.size(); }
-  size_t size() const noexcept { return data_.size() - start_; }
-  std::string_view View() const noexcept { return std::string_view(data_).substr(start_); }
-  operator std::string_view() const noexcept { return View(); }
-  std::string str() const { return std::string(View()); }
-
-  TReadAhead& operator=(std::string bytes) {
-    Assign(std::move(bytes));
-    return *this;
-  }
-  // Holds the bytes of text from offset on.
-  void Assign(std::string text, size_t offset = 0);
-  void clear() noexcept;
-  // Drops count bytes from the front.
-  void Consume(size_t count);
-  // Hands out every byte held and leaves the buffer empty.
-  std::string TakeAll();
-
-  friend bool operator==(const TReadAhead& a, std::string_view b) noexcept { return a.View() == b; }
-
-private:
-  std::string data_;
-  size_t start_ = 0;
-};
-
-std::ostream& operator<<(std::ostream& out, const TReadAhead& bytes);
 
 class TBlockSocket;
 
@@ -183,6 +100,10 @@ public:
   // Longest wait of a connect in milliseconds; -1 leaves it to the system,
   // which gives up after minutes.
   std::int32_t ConnectTimeout = -1;
+  // Called from inside the connect's, the sends' and the receives' waits
+  // while one goes on (see THttpWaitHook); null for none. It must outlive
+  // every wait it is set for.
+  const THttpWaitHook* WaitHook = nullptr;
 
   int SocketHandle() const noexcept { return socket_; }
   int LastErrorCode() const noexcept { return lastError_; }
@@ -241,7 +162,7 @@ public:
   void SetLastError(int code);
   virtual int CheckSocketResult(long result);
   void ReportError();
-  static std::string GetErrorDesc(int code);
+  static std::string GetErrorDesc(int code) { return SocketErrorText(code); }
   virtual std::string GetErrorDescEx();
 
   // Adopts a descriptor that is already connected; the object closes it
@@ -262,9 +183,15 @@ protected:
   void LimitRate(int length, int limit, std::uint32_t& nextTime);
   // The part of a wait of timeout ms (-1: no limit) that the deadline leaves.
   int WaitWithinDeadline(int timeout) const noexcept;
-  // Every wait on the socket goes through here.
+  // Every wait on the socket goes through here: one poll, or with a wait
+  // hook, polls of its interval with a call of the hook after each one.
   // revents, when given, receives what the system reported.
   bool PollOnce(int timeout, short events, short* revents = nullptr);
+  // The wait hook's interval in ms, at least 1; 0 without a hook.
+  int HookSlice() const noexcept;
+  // Asks the wait hook whether the wait goes on; when not, the wait ends
+  // with 10004.
+  bool WaitGoesOn();
   bool WaitFor(int timeout, short events);
   // Sends one piece; a negative result reports the failure's code in error.
   using SendPiece = std::function<long(const char* piece, int length, int& error)>;
@@ -302,9 +229,14 @@ private:
   // Connects the created socket to address within ConnectTimeout and the
   // deadline; 0 or the code of the failure.
   int ConnectWithinTimeout(const TVarSin& address);
-  // The rest of a connect that the system left in progress; 0 or the code
-  // of the failure.
-  int AwaitConnect();
+  // The rest of a connect that the system left in progress, for at most
+  // timeout ms (-1: no limit); 0 or the code of the failure.
+  int AwaitConnect(int timeout);
+  // A blocking connect that gave up after the hook's interval: asks the hook
+  // and waits for the rest of the limit (-1: none) counted from start.
+  int ResumeSlicedConnect(int limit, std::chrono::steady_clock::time_point start);
+  // One poll of the system, resumed after signals other than a stop request.
+  bool PollSystem(int timeout, short events, short* revents);
   // SO_SNDTIMEO in ms: bounds a blocking connect and every blocking send.
   void SetSendTimeout(int ms);
 
@@ -322,6 +254,9 @@ private:
   std::int64_t sendCounter_ = 0;
   // Set by a send, cleared by a receive: the peer has not answered yet.
   bool awaitingAnswer_ = false;
+  // The send time-out is the wait hook's interval: a send that the system
+  // gives up on has waited that long already.
+  bool sendSliced_ = false;
 };
 
 class TSocksBlockSocket : public TBlockSocket {
@@ -336,55 +271,6 @@ public:
   bool SocksResolver = true;
   TSocksType SocksType = ST_Socks5;
 };
-
-// The secure-layer plug-in point. This base and TSSLNone offer no secure
-// layer: every operation fails with "SSL/TLS support is not compiled!".
-class TCustomSSL {
-public:
-  enum TSSLType { LT_all, LT_SSLv2, LT_SSLv3, LT_TLSv1, LT_TLSv1_1, LT_SSHv2 };
-
-  explicit TCustomSSL(TBlockSocket& socket) : socket_(socket) {}
-  virtual ~TCustomSSL() = default;
-  TCustomSSL(const TCustomSSL&) = delete;
-  TCustomSSL& operator=(const TCustomSSL&) = delete;
-
-  virtual std::string LibName() const { return "ssl_none"; }
-  virtual std::string LibVersion() const { return ""; }
-  virtual bool Connect();
-  virtual bool Shutdown();
-  virtual int SendBuffer(const void* buffer, int length);
-  virtual int RecvBuffer(void* buffer, int length);
-  virtual int WaitingData();
-
-  bool SSLEnabled() const noexcept { return enabled_; }
-  int LastError() const noexcept { return lastError_; }
-  const std::string& LastErrorDesc() const noexcept { return lastErrorDesc_; }
-
-  TSSLType SSLType = LT_all;
-  std::string KeyPassword, Username, Password, Ciphers, CertificateFile, PrivateKeyFile, Certificate, PrivateKey, PFX,
-      PFXfile, TrustCertificateFile, TrustCertificate, CertCA, CertCAFile, SSHChannelType, SSHChannelArg1,
-      SSHChannelArg2;
-  bool VerifyCert = false;
-
-protected:
-  void NotCompiled();
-
-  TBlockSocket& socket_;
-  bool enabled_ = false;
-  int lastError_ = 0;
-  std::string lastErrorDesc_;
-};
-
-class TSSLNone : public TCustomSSL {
-public:
-  using TCustomSSL::TCustomSSL;
-  std::string LibName() const override { return "ssl_none"; }
-  std::string LibVersion() const override { return "Without SSL support"; }
-};
-
-// The process-wide choice of the secure layer every new TTCPBlockSocket gets.
-using TSSLFactory = std::function<std::unique_ptr<TCustomSSL>(TBlockSocket&)>;
-void SetSSLImplementation(TSSLFactory factory);
 
 class TTCPBlockSocket : public TSocksBlockSocket {
 public:

@@ -1,15 +1,16 @@
 #pragma once
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "base/MemoryStream.h"
 #include "net/BlockSocket.h"
+#include "net/HttpGet.h"
+#include "net/HttpText.h"
+#include "net/HttpTimeouts.h"
 #include "text/StringList.h"
 
 // A blocking HTTP/1.x client over TTCPBlockSocket. A request never raises:
@@ -23,29 +24,6 @@ constexpr size_t kHttpMaxLineLength = 100 * 1024;
 constexpr size_t kHttpMaxHeaderBytes = 300 * 1024;
 constexpr int kHttpMaxHeaderLines = 5000;
 constexpr std::int64_t kHttpMaxBodySize = 64 * 1024 * 1024;
-
-// Longest time one request may take from the connect to the body's end, in
-// milliseconds. Each single wait is bounded by Timeout (90 s) already, but a
-// server that sends a byte every few seconds never lets such a wait run out.
-// Two minutes lets a sane service that is slow answer: it may use nearly the
-// whole single-wait time-out before its first byte and still send a body of
-// megabytes over a poor link afterwards, while a trickling one holds a run
-// for two minutes per request, not for ever.
-constexpr std::int32_t kHttpRequestDeadline = 120000;
-
-struct TUrlParts {
-  std::string Scheme;
-  std::string User;
-  std::string Password;
-  std::string Host;
-  std::string Port;
-  std::string Path;
-  std::string Query;
-  // "/" and everything after the authority, query and fragment included.
-  std::string Target;
-};
-
-TUrlParts SplitUrl(std::string_view url);
 
 class TNetClient {
 public:
@@ -74,6 +52,11 @@ public:
   bool PerformRequest(const std::string& method, const std::string& url);
   void ResetResponse();
 
+  // Sets every time-out of the client and its socket at once; Timeouts()
+  // reads them back.
+  void SetTimeouts(const THttpTimeouts& timeouts);
+  THttpTimeouts Timeouts() const;
+
   void ParseStatusLine(const std::string& line);
   // The logical header line at index, joined with its continuation lines;
   // index moves past every list line consumed.
@@ -89,7 +72,7 @@ public:
   std::string MimeType = "text/html";
   std::string Protocol = "1.0";
   bool KeepAlive = true;
-  std::int32_t KeepAliveTimeout = 300;
+  std::int32_t KeepAliveTimeout = THttpTimeouts{}.KeepAlive;
   bool Status100 = false;
   std::string ProxyHost;
   std::string ProxyPort = "8080";
@@ -97,6 +80,8 @@ public:
   std::string ProxyPass;
   std::int32_t ResultCode = 0;
   std::string ResultString;
+  // The last request's status line as it came; empty when none came.
+  std::string StatusLine;
   std::string UserAgent = "Mozilla/4.0 (compatible; orderdates)";
   std::int32_t DownloadSize = 0;
   std::int32_t UploadSize = 0;
@@ -107,7 +92,7 @@ public:
   std::int64_t MaxBodySize = kHttpMaxBodySize;
   // Overall limit of one request in milliseconds; when it passes, the request
   // fails with the time-out error 10060. A negative value means none.
-  std::int32_t RequestDeadline = kHttpRequestDeadline;
+  std::int32_t RequestDeadline = THttpTimeouts{}.Request;
   // Declared last so that it goes first: the connection closes before the
   // buffers it fills are freed.
   std::unique_ptr<TTCPBlockSocket> Sock;
@@ -117,6 +102,26 @@ private:
     size_t bytes = 0;
     int lines = 0;
   };
+  // What the response's head says about its body and the connection.
+  struct ResponseHead {
+    std::int32_t length = -1;
+    bool closeAfter = false;
+  };
+
+  // The steps of PerformRequest, in their order.
+  // Points the socket's tunnel at the proxy for a secure request; whether
+  // the request goes to the proxy as a plain one.
+  bool ChooseRoute(bool secure);
+  // The request's lines, top to bottom, in front of the caller's own lines
+  // in Headers; the block to send.
+  std::string BuildRequest(const std::string& method, const TUrlParts& parts, bool useProxy, bool expect100);
+  std::string CookieLine() const;
+  // Status line, past interim answers, then the header lines.
+  bool ReceiveHead(bool useProxy, ResponseHead& head);
+  void ReceiveStatus(HeaderBudget& budget);
+  void ReceiveHeaders(HeaderBudget& budget, bool useProxy, ResponseHead& head);
+  bool ReceiveBody(const std::string& method, const ResponseHead& head, bool& reusable);
+  void ForgetConnection();
 
   bool EnsureConnection(bool secure);
   bool OpenConnection(bool secure);
@@ -132,40 +137,5 @@ private:
   bool Failed() const { return Sock->LastErrorCode() != 0; }
   std::int64_t BodyLimit() const { return std::clamp<std::int64_t>(MaxBodySize, 0, kHttpMaxBodySize); }
 };
-
-// The largest body HttpGetLines takes. Its answers are a line or two; the
-// list holds an entry per line break, so a body of nothing but line breaks
-// would cost some forty times its size.
-constexpr std::int64_t kHttpGetLinesMaxBody = 1024 * 1024;
-
-// One GET with a fresh client: on true the body's lines replace the list's
-// contents; on false the list is left as it was.
-bool HttpGetLines(const std::string& url, TStringList& lines);
-// The same; on false `error` says why, as the socket describes its last
-// error.
-bool HttpGetLines(const std::string& url, TStringList& lines, std::string& error);
-
-// PROVISIONAL: replaced by the net layer's own version.
-struct THttpTimeouts {
-  std::int32_t Wait = 90000;
-  std::int32_t Request = kHttpRequestDeadline;
-  static THttpTimeouts AnswerWithin(std::int32_t ms) { return {ms, ms}; }
-};
-struct THttpWaitHook {
-  std::chrono::milliseconds Interval{16};
-  std::function<bool()> OnWait;
-};
-struct THttpGetResult {
-  bool Ok = false;
-  std::int32_t ResultCode = 0;
-  std::string StatusLine;
-  int ErrorCode = 0;
-  std::string Error;
-};
-struct THttpGetOptions {
-  THttpTimeouts Timeouts;
-  const THttpWaitHook* Hook = nullptr;
-};
-THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options);
 
 } // namespace od

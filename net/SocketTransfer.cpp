@@ -1,0 +1,485 @@
+#include "net/BlockSocket.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <thread>
+
+#include "base/MemoryStream.h"
+#include "base/StopSignals.h"
+
+// The socket's sends, receives and the waits they do.
+namespace od {
+
+namespace {
+
+std::uint32_t Tick() {
+  using namespace std::chrono;
+  return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// Length of the line break at text[at] (a CR or an LF): CR LF and LF CR are
+// one break; a lone CR or LF, the last byte of the text included, is noted
+// so that its partner at the front of the next packet can be dropped.
+size_t LineBreakLength(std::string_view text, size_t at, bool& sawLoneCR, bool& sawLoneLF) {
+  if (at + 1 < text.size() && text[at + 1] != text[at] && (text[at + 1] == '\r' || text[at + 1] == '\n')) return 2;
+  if (text[at] == '\r')
+    sawLoneCR = true;
+  else
+    sawLoneLF = true;
+  return 1;
+}
+
+// Wrap-around safe difference of two ticks.
+std::int32_t TickDiff(std::uint32_t from, std::uint32_t to) { return static_cast<std::int32_t>(to - from); }
+
+void SleepMs(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+} // namespace
+
+// --- sending -----------------------------------------------------------------
+
+bool TBlockSocket::StopRequested() {
+  if (OnHeartbeat && HeartbeatRate != 0) OnHeartbeat(*this);
+  if (!StopFlag) return false;
+  StopFlag = false;
+  lastError_ = WsaError::ConnectionAborted;
+  ReportError();
+  return true;
+}
+
+void TBlockSocket::LimitRate(int length, int limit, std::uint32_t& nextTime) {
+  if (StopFlag || limit <= 0) return;
+  const std::uint32_t now = Tick();
+  const std::int32_t wait = TickDiff(now, nextTime);
+  if (wait > 0) {
+    DoStatus(HR_Wait, std::to_string(wait));
+    SleepMs(wait % 250);
+    for (int step = 0; step < wait / 250 && !StopFlag; ++step) SleepMs(250);
+  }
+  nextTime = Tick() + static_cast<std::uint32_t>(static_cast<std::int64_t>(length) * 1000 / limit);
+}
+
+int TBlockSocket::SendPieces(const void* buffer, int length, const SendPiece& sendPiece) {
+  if (StopRequested()) return 0;
+  if (OnMonitor) OnMonitor(*this, true, buffer, length);
+  const char* bytes = static_cast<const char*>(buffer);
+  const int chunk = SendMaxChunk > 0 ? SendMaxChunk : 65536;
+  int sent = 0;
+  while (sent < length) {
+    const int n = std::min(length - sent, chunk);
+    if (n <= 0) break;
+    LimitRate(n, MaxSendBandwidth, nextSend_);
+    int error = 0;
+    long result = sendPiece(bytes + sent, n, error);
+    SetResultError(result, error);
+    if (lastError_ == WsaError::WouldBlock) {
+      // A system send bounded by the hook's interval has waited that long.
+      if (sendSliced_ && !WaitGoesOn()) break;
+      if (WaitWritable(NonblockSendTimeout)) {
+        result = sendPiece(bytes + sent, n, error);
+        SetResultError(result, error);
+      } else if (lastError_ == 0) {
+        lastError_ = WsaError::TimedOut;
+      }
+    }
+    if (lastError_ != 0) break;
+    sent += static_cast<int>(result);
+    sendCounter_ += result;
+    awaitingAnswer_ = true;
+    DoStatus(HR_WriteCount, std::to_string(result));
+  }
+  ReportError();
+  return sent;
+}
+
+int TBlockSocket::SendBytes(const void* buffer, int length) {
+  return SendPieces(buffer, length, [this](const char* piece, int n, int& error) -> long {
+    long r;
+    // No SIGPIPE: a peer that has gone away is an error code, not the end of
+    // the process.
+    // A signal resumes the send, unless it asks the program to stop.
+    do r = ::send(socket_, piece, static_cast<size_t>(n), MSG_NOSIGNAL);
+    while (r == -1 && errno == EINTR && !ProcessStopRequested());
+    error = r == -1 ? ErrnoToWsaError(errno) : 0;
+    return r;
+  });
+}
+
+void TBlockSocket::SendText(std::string_view text) { SendBytes(text.data(), static_cast<int>(text.size())); }
+
+// --- receiving ---------------------------------------------------------------
+
+int TBlockSocket::AfterReceive(void* buffer, int length, long result) {
+  if (result == 0)
+    lastError_ = WsaError::ConnectionReset;
+  else
+    CheckSocketResult(result);
+  ReportError();
+  if (result <= 0) return static_cast<int>(result);
+  recvCounter_ += result;
+  DoStatus(HR_ReadCount, std::to_string(result));
+  if (OnMonitor) OnMonitor(*this, false, buffer, static_cast<int>(result));
+  if (OnReadFilter) {
+    std::string bytes(static_cast<const char*>(buffer), static_cast<size_t>(result));
+    OnReadFilter(*this, bytes);
+    const size_t count = std::min(bytes.size(), static_cast<size_t>(length));
+    std::memcpy(buffer, bytes.data(), count);
+    result = static_cast<long>(count);
+  }
+  return static_cast<int>(result);
+}
+
+int TBlockSocket::ReceiveBytes(void* buffer, int length) { return ReceiveFromSystem(buffer, length, 0); }
+
+int TBlockSocket::ReceiveWithoutWait(void* buffer, int length) {
+  return ReceiveFromSystem(buffer, length, MSG_DONTWAIT);
+}
+
+int TBlockSocket::ReceiveFromSystem(void* buffer, int length, int flags) {
+  if (StopRequested()) return 0;
+  LimitRate(length, MaxRecvBandwidth, nextRecv_);
+  long result;
+  do result = ::recv(socket_, buffer, static_cast<size_t>(length), flags);
+  while (result == -1 && errno == EINTR);
+  if (result == -1 && (flags & MSG_DONTWAIT) != 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kNothingPending;
+  awaitingAnswer_ = false;
+  return AfterReceive(buffer, length, result);
+}
+
+bool TBlockSocket::PeerClosedWithNothingUnread() {
+  if (socket_ == -1 || !ReadsSystemDirectly()) return false;
+  char byte;
+  long result;
+  do result = ::recv(socket_, &byte, 1, MSG_DONTWAIT | MSG_PEEK);
+  while (result == -1 && errno == EINTR);
+  return result == 0;
+}
+
+int TBlockSocket::PendingBytes() {
+  if (socket_ == -1) return 0;
+  int count = 0;
+  if (ioctl(socket_, FIONREAD, &count) == -1) return 0;
+  return std::clamp(count, 0, 65536);
+}
+
+void TBlockSocket::SetDeadline(std::int32_t ms) {
+  deadline_ = ms < 0 ? std::chrono::steady_clock::time_point::max()
+                     : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+}
+
+bool TBlockSocket::DeadlinePassed() const noexcept {
+  return deadline_ != std::chrono::steady_clock::time_point::max() && std::chrono::steady_clock::now() >= deadline_;
+}
+
+int TBlockSocket::WaitWithinDeadline(int timeout) const noexcept {
+  if (deadline_ == std::chrono::steady_clock::time_point::max()) return timeout;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now()).count();
+  const int allowed = left > 0 ? static_cast<int>(std::min<std::int64_t>(left, INT32_MAX)) : 0;
+  return timeout < 0 ? allowed : std::min(timeout, allowed);
+}
+
+int TBlockSocket::HookSlice() const noexcept {
+  if (WaitHook == nullptr || !WaitHook->OnWait) return 0;
+  return static_cast<int>(std::clamp<std::int64_t>(WaitHook->Interval.count(), 1, INT32_MAX));
+}
+
+bool TBlockSocket::WaitGoesOn() {
+  if (WaitHook->OnWait()) return true;
+  lastError_ = WsaError::Interrupted;
+  lastErrorText_ = GetErrorDescEx();
+  return false;
+}
+
+bool TBlockSocket::PollOnce(int timeout, short events, short* revents) {
+  const int slice = HookSlice();
+  if (slice == 0 || (timeout >= 0 && timeout <= slice)) return PollSystem(timeout, events, revents);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
+  int left = timeout;
+  while (true) {
+    const bool ready = PollSystem(timeout < 0 ? slice : std::min(slice, left), events, revents);
+    if (ready || lastError_ != 0) return ready;
+    if (timeout >= 0) {
+      left = static_cast<int>(
+          std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+      if (left <= 0) return false;
+    }
+    if (!WaitGoesOn()) return false;
+  }
+}
+
+bool TBlockSocket::PollSystem(int timeout, short events, short* revents) {
+  ClearLastError();
+  if (socket_ == -1) {
+    lastError_ = ErrnoToWsaError(ENOTSOCK);
+    return false;
+  }
+  pollfd p{socket_, events, 0};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
+  int remaining = timeout;
+  int result;
+  while (true) {
+    result = ::poll(&p, 1, remaining);
+    if (result != -1 || errno != EINTR) break;
+    // A termination signal ends the wait, and the request with it.
+    if (ProcessStopRequested()) break;
+    // Resume with what is left of the wait, not with the whole time-out.
+    if (timeout >= 0) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+      remaining = left > 0 ? static_cast<int>(left) : 0;
+    }
+  }
+  CheckSocketResult(result);
+  if (result > 0 && (p.revents & POLLNVAL)) lastError_ = ErrnoToWsaError(EBADF);
+  if (revents != nullptr) *revents = result > 0 ? p.revents : 0;
+  return result > 0 && lastError_ == 0;
+}
+
+bool TBlockSocket::WaitFor(int timeout, short events) {
+  timeout = WaitWithinDeadline(timeout);
+  bool ready;
+  if (HeartbeatRate != 0 && timeout != -1) {
+    const int rate = HeartbeatRate;
+    ready = PollOnce(timeout % rate, events);
+    for (int i = 0; !ready && lastError_ == 0 && i < timeout / rate + 1; ++i) {
+      if (OnHeartbeat) OnHeartbeat(*this);
+      if (StopFlag) {
+        StopFlag = false;
+        break;
+      }
+      ready = PollOnce(rate, events);
+    }
+  } else {
+    ready = PollOnce(timeout, events);
+    // One more look only after a wait that ran out: a stop request or a
+    // failure stands, where this look would clear it and leave the caller
+    // to report a time-out.
+    if (!ready && lastError_ == 0) ready = PollOnce(0, events);
+  }
+  ReportError();
+  return ready;
+}
+
+bool TBlockSocket::WaitReadable(int timeout) {
+  const bool ready = WaitFor(timeout, POLLIN);
+  if (ready) DoStatus(HR_CanRead, "");
+  return ready;
+}
+
+bool TBlockSocket::WaitWritable(int timeout) {
+  const bool ready = WaitFor(timeout, POLLOUT);
+  if (ready) DoStatus(HR_CanWrite, "");
+  return ready;
+}
+
+void TBlockSocket::SkipSplitLineEnd() {
+  if (!ConvertLineEnd || ReadAhead.empty()) return;
+  if (SawLoneCR && ReadAhead.View().front() == '\n') ReadAhead.Consume(1);
+  if (SawLoneLF && !ReadAhead.empty() && ReadAhead.View().front() == '\r') ReadAhead.Consume(1);
+  SawLoneCR = false;
+  SawLoneLF = false;
+}
+
+std::string TBlockSocket::ReceivePacket(int timeout) {
+  std::string result;
+  ClearLastError();
+  auto readPending = [this, &result](int count) {
+    result.resize(static_cast<size_t>(count));
+    const int got = ReceiveBytes(result.data(), count);
+    result.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  };
+  if (!ReadAhead.empty()) {
+    result = ReadAhead.TakeAll();
+  } else if (DeadlinePassed()) {
+    // Bytes that keep coming do not extend the deadline.
+    lastError_ = WsaError::TimedOut;
+  } else {
+    // No yield before the read: the scheduler preempts a long download by
+    // itself, and a yield per packet costs every short exchange a system call.
+    if (ReadsSystemDirectly()) {
+      // A receive that does not wait takes what is pending, up to a
+      // packet's 64 KiB, in the call that would otherwise only have counted
+      // it; only when nothing is there does the read wait.
+      thread_local char packet[65536];
+      // Right after a request the answer is seldom there yet: waiting
+      // first spares the read that would find nothing.
+      int got = awaitingAnswer_ ? kNothingPending : ReceiveWithoutWait(packet, sizeof packet);
+      if (got == kNothingPending) {
+        if (WaitReadable(timeout)) {
+          got = ReceiveWithoutWait(packet, sizeof packet);
+          // Readable with nothing to read: the peer has closed its side.
+          if (got == kNothingPending) lastError_ = WsaError::ConnectionReset;
+        } else if (lastError_ == 0) {
+          lastError_ = WsaError::TimedOut;
+        }
+      }
+      if (got > 0) result.assign(packet, static_cast<size_t>(got));
+    } else {
+      int pending = PendingBytes();
+      if (pending > 0) {
+        readPending(pending);
+      } else if (WaitReadable(timeout)) {
+        pending = PendingBytes();
+        // Readable with nothing to read: the peer has closed its side.
+        if (pending == 0)
+          lastError_ = WsaError::ConnectionReset;
+        else
+          readPending(pending);
+      } else if (lastError_ == 0) {
+        lastError_ = WsaError::TimedOut;
+      }
+    }
+  }
+  if (ConvertLineEnd && !result.empty()) {
+    if (SawLoneCR && result.front() == '\n') result.erase(0, 1);
+    if (SawLoneLF && !result.empty() && result.front() == '\r') result.erase(0, 1);
+    SawLoneCR = false;
+    SawLoneLF = false;
+  }
+  ReportError();
+  return result;
+}
+
+std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& terminator) {
+  ClearLastError();
+  if (terminator.empty()) return {};
+  const bool lineEndMode = ConvertLineEnd && terminator == "\r\n";
+  // A whole line may already wait in ReadAhead: cut it from there directly.
+  // Only when the gathered text could not break the length limit, which the
+  // general path below reports.
+  if (!ReadAhead.empty() && (MaxLineLength == 0 || ReadAhead.size() <= static_cast<size_t>(MaxLineLength))) {
+    SkipSplitLineEnd();
+    const std::string_view held = ReadAhead.View();
+    size_t at = std::string_view::npos;
+    size_t length = 0;
+    if (lineEndMode) {
+      at = held.find_first_of("\r\n");
+      if (at != std::string_view::npos) length = LineBreakLength(held, at, SawLoneCR, SawLoneLF);
+    } else {
+      at = held.find(terminator);
+      length = terminator.size();
+    }
+    if (at != std::string_view::npos) {
+      std::string line(held.substr(0, at));
+      ReadAhead.Consume(at + length);
+      ReportError();
+      return line;
+    }
+  }
+  std::string acc;
+  size_t pos = std::string::npos;
+  size_t breakLength = 0;
+  size_t scanned = 0; // bytes of acc already known to hold no break
+  while (true) {
+    const std::uint32_t start = Tick();
+    acc += ReceivePacket(timeout);
+    if (lastError_ != 0) break;
+    if (!acc.empty()) {
+      if (lineEndMode) {
+        const size_t at = acc.find_first_of("\r\n", scanned);
+        if (at != std::string::npos) {
+          pos = at;
+          breakLength = LineBreakLength(acc, at, SawLoneCR, SawLoneLF);
+        }
+      } else {
+        pos = acc.find(terminator, scanned >= terminator.size() ? scanned - terminator.size() + 1 : 0);
+        breakLength = terminator.size();
+      }
+    }
+    if (MaxLineLength != 0 && acc.size() > static_cast<size_t>(MaxLineLength)) {
+      lastError_ = WsaError::NoBufferSpace;
+      break;
+    }
+    if (pos != std::string::npos) break;
+    scanned = acc.size();
+    if (!InterPacketTimeout && timeout >= 0) {
+      timeout -= TickDiff(start, Tick());
+      if (timeout <= 0) {
+        lastError_ = WsaError::TimedOut;
+        break;
+      }
+    }
+  }
+  std::string result;
+  if (pos != std::string::npos) {
+    result = acc.substr(0, pos);
+    ReadAhead.Assign(std::move(acc), pos + breakLength);
+  } else {
+    ReadAhead = std::move(acc);
+  }
+  ReportError();
+  return result;
+}
+
+std::string TBlockSocket::ReceiveLine(int timeout) {
+  std::string line = ReceiveTerminated(timeout, "\r\n");
+  if (lastError_ != 0) line.clear();
+  return line;
+}
+
+int TBlockSocket::ReceiveExact(void* buffer, int length, int timeout) {
+  ClearLastError();
+  if (length <= 0) return 0;
+  char* out = static_cast<char*>(buffer);
+  int copied = 0;
+  if (!ReadAhead.empty()) {
+    // Served from ReadAhead first, as a packet read would, without handing
+    // the rest of it around.
+    SkipSplitLineEnd();
+    const size_t take = std::min(ReadAhead.size(), static_cast<size_t>(length));
+    std::memcpy(out, ReadAhead.View().data(), take);
+    ReadAhead.Consume(take);
+    copied = static_cast<int>(take);
+    if (copied >= length) return copied;
+  }
+  while (true) {
+    const std::uint32_t start = Tick();
+    std::string packet = ReceivePacket(timeout);
+    const size_t take = std::min(packet.size(), static_cast<size_t>(length - copied));
+    std::memcpy(out + copied, packet.data(), take);
+    copied += static_cast<int>(take);
+    if (take < packet.size()) ReadAhead.Assign(std::move(packet), take);
+    if (lastError_ != 0 || copied >= length) break;
+    if (!InterPacketTimeout && timeout >= 0) {
+      timeout -= TickDiff(start, Tick());
+      if (timeout <= 0) {
+        lastError_ = WsaError::TimedOut;
+        break;
+      }
+    }
+  }
+  return copied;
+}
+
+std::string TBlockSocket::ReceiveExactText(int length, int timeout) {
+  if (length < 1) return {};
+  std::string text(static_cast<size_t>(length), '\0');
+  const int count = ReceiveExact(text.data(), length, timeout);
+  if (lastError_ != 0) return {};
+  text.resize(static_cast<size_t>(count));
+  return text;
+}
+
+void TBlockSocket::ReceiveToStream(TMemoryStream& stream, int timeout, std::int64_t size) {
+  const std::int64_t chunk = SendMaxChunk > 0 ? SendMaxChunk : 65536;
+  for (std::int64_t piece = 0; piece < size / chunk; ++piece) {
+    const std::string bytes = ReceiveExactText(static_cast<int>(chunk), timeout);
+    if (lastError_ != 0) return;
+    stream.Write(bytes);
+  }
+  const std::int64_t rest = size % chunk;
+  if (rest > 0) {
+    const std::string bytes = ReceiveExactText(static_cast<int>(rest), timeout);
+    if (lastError_ == 0) stream.Write(bytes);
+  }
+}
+
+} // namespace od
