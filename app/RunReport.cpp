@@ -1,13 +1,10 @@
 #include "app/RunReport.h"
 
 #include "text/Cp1251.h"
+#include "text/SystemText.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <iconv.h>
-#include <langinfo.h>
-#include <string_view>
 
 namespace od {
 
@@ -26,35 +23,6 @@ const char* ReasonText(TKeptReason reason) {
 
 std::string GoodsLineCount(std::int64_t count) {
   return std::to_string(count) + (count == 1 ? " goods line" : " goods lines");
-}
-
-// UTF-8 to the locale's code set; what the set cannot hold becomes '?'.
-std::string FromUtf8(const std::string& utf8) {
-  const char* codeset = nl_langinfo(CODESET);
-  const std::string_view set = codeset != nullptr ? codeset : "";
-  if (set == "UTF-8" || set == "utf8") return utf8;
-  iconv_t cd = iconv_open(codeset, "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
-  std::string out;
-  char buffer[256];
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  while (inLeft > 0) {
-    char* next = buffer;
-    size_t outLeft = sizeof buffer;
-    const size_t done = iconv(cd, &in, &inLeft, &next, &outLeft);
-    out.append(buffer, static_cast<size_t>(next - buffer));
-    if (done == static_cast<size_t>(-1) && errno != E2BIG) {
-      // A character the set lacks: one '?' for the whole UTF-8 sequence.
-      out += '?';
-      do {
-        ++in;
-        --inLeft;
-      } while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
-    }
-  }
-  iconv_close(cd);
-  return out;
 }
 
 } // namespace
@@ -79,7 +47,7 @@ std::string TerminalText(const std::string& cp1251, size_t limit) {
   }
   while (!safe.empty() && safe.back() == ' ') safe.pop_back();
   if (cp1251.size() > limit) safe += "...";
-  return FromUtf8(Cp1251ToUtf8(safe));
+  return Utf8ToSystemText(Cp1251ToUtf8(safe));
 }
 
 TRunReport::TRunReport()

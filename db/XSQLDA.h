@@ -57,10 +57,6 @@ struct TIscTimestamp {
 TIscTimestamp DateTimeToIscTimestamp(TDateTime value) noexcept;
 TDateTime IscTimestampToDateTime(std::int32_t date, std::uint32_t time) noexcept;
 
-// Code page 1251 text to and from KOI8 (the connections that use it).
-std::string Cp1251ToKoi8(std::string_view text);
-std::string Koi8ToCp1251(std::string_view text);
-
 class TFbXSQLVAR {
 public:
   TFbXSQLVAR(TFbXSQLDA& area, int index);

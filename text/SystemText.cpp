@@ -2,10 +2,13 @@
 
 #include "base/Ascii.h"
 #include "text/Cp1251.h"
+#include "text/Iconv.h"
 
 #include <langinfo.h>
 
 #include <exception>
+#include <stdexcept>
+#include <string_view>
 
 namespace od {
 
@@ -78,6 +81,18 @@ std::string SystemTextToCp1251(std::string_view text) {
 std::string MixedTextToCp1251(std::string_view text) {
   if (IsAscii(text) || !IsUtf8Codeset(LocaleCodeset()) || !IsWellFormedUtf8(text)) return std::string(text);
   return Utf8ToCp1251(text);
+}
+
+std::string Utf8ToSystemText(const std::string& utf8) {
+  const char* codeset = nl_langinfo(CODESET);
+  const std::string_view set = codeset != nullptr ? codeset : "";
+  if (set == "UTF-8" || set == "utf8") return utf8;
+  try {
+    TIconv converter(codeset != nullptr ? codeset : "", "UTF-8");
+    return converter.Convert(utf8, {"?", TIconvReplacement::TSkip::Utf8Run});
+  } catch (const std::runtime_error&) {
+    return utf8;
+  }
 }
 
 } // namespace od

@@ -24,4 +24,11 @@ std::string SystemTextToCp1251(std::string_view text);
 // any other line, and any line under another code set, is left alone.
 std::string MixedTextToCp1251(std::string_view text);
 
+// The other way, for what the program writes to its terminal: UTF-8 text in
+// the locale's code set, one '?' for each character the set lacks (and for
+// each malformed lead byte with the continuation bytes after it). Under a
+// locale whose code set is named "UTF-8" or "utf8", and under one iconv
+// cannot convert to, the text is returned as it is.
+std::string Utf8ToSystemText(const std::string& utf8);
+
 } // namespace od
