@@ -61,6 +61,52 @@ std::int64_t ScaleTruncate(std::int64_t value, int scale) noexcept {
   return static_cast<std::int64_t>(result);
 }
 
+// value x 10^scale when that is a whole number inside the 64-bit range.
+bool ScaleExact(std::int64_t value, int scale, std::int64_t& out) noexcept {
+  if (scale < 0) {
+    if (scale < -18) {
+      if (value != 0) return false;
+      out = 0;
+      return true;
+    }
+    if (value % kPow10[-scale] != 0) return false;
+    out = value / kPow10[-scale];
+    return true;
+  }
+  for (int i = 0; i < scale; ++i) {
+    if (__builtin_mul_overflow(value, 10, &value)) return false;
+  }
+  out = value;
+  return true;
+}
+
+// The stored value of a SMALLINT, INTEGER or BIGINT buffer, before its scale.
+std::int64_t StoredInteger(short type, const char* data) noexcept {
+  switch (type) {
+  case kSqlShort: {
+    std::int16_t v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+  }
+  case kSqlLong: {
+    std::int32_t v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+  }
+  default: {
+    std::int64_t v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+  }
+  }
+}
+
+// A value that a 64-bit integer cannot carry exactly: a key read from it
+// would name another row.
+[[noreturn]] void RaiseNotExactInt64(const std::string& valueText) {
+  throw EConvertError("'" + valueText + "' cannot be read exactly as a 64-bit integer");
+}
+
 double ScaleToDouble(std::int64_t value, int scale) noexcept {
   if (scale == 0) return static_cast<double>(value);
   if (scale < 0) return static_cast<double>(value) / std::pow(10.0, -scale);
@@ -279,23 +325,10 @@ void TFbXSQLVAR::SetAsBoolean(bool value) {
 }
 
 std::int64_t TFbXSQLVAR::ScaledInt64() const {
-  const int scale = SqlScale();
   switch (DataType()) {
-  case kSqlLong: {
-    std::int32_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleTruncate(v, scale);
-  }
-  case kSqlShort: {
-    std::int16_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleTruncate(v, scale);
-  }
-  case kSqlInt64: {
-    std::int64_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleTruncate(v, scale);
-  }
+  case kSqlLong:
+  case kSqlShort:
+  case kSqlInt64: return ScaleTruncate(StoredInteger(DataType(), data_.get()), SqlScale());
   case kSqlDouble:
   case kSqlDFloat:
   case kSqlFloat: {
@@ -346,28 +379,45 @@ std::int32_t TFbXSQLVAR::AsInteger() const {
 
 std::int64_t TFbXSQLVAR::AsInt64() const {
   if (IsNull()) return 0;
-  return ScaledInt64();
+  switch (DataType()) {
+  case kSqlLong:
+  case kSqlShort:
+  case kSqlInt64: {
+    std::int64_t value;
+    if (!ScaleExact(StoredInteger(DataType(), data_.get()), SqlScale(), value)) RaiseNotExactInt64(AsString());
+    return value;
+  }
+  case kSqlFloat:
+  case kSqlDouble:
+  case kSqlDFloat: {
+    const double d = AsDouble();
+    // The negated test also catches a NaN.
+    if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0) || d != std::trunc(d)) {
+      RaiseNotExactInt64(AsString());
+    }
+    return static_cast<std::int64_t>(d);
+  }
+  case kSqlText:
+  case kSqlVarying: {
+    const std::string text = AsString();
+    std::int64_t value;
+    if (!ParseStrictInteger(TrimView(text), std::numeric_limits<std::int64_t>::min(),
+                            std::numeric_limits<std::int64_t>::max(), value)) {
+      RaiseNotExactInt64(text);
+    }
+    return value;
+  }
+  default: return ScaledInt64(); // booleans; any other type is an invalid conversion
+  }
 }
 
 double TFbXSQLVAR::AsDouble() const {
   if (IsNull()) return 0;
   const int scale = SqlScale();
   switch (DataType()) {
-  case kSqlLong: {
-    std::int32_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleToDouble(v, scale);
-  }
-  case kSqlShort: {
-    std::int16_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleToDouble(v, scale);
-  }
-  case kSqlInt64: {
-    std::int64_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleToDouble(v, scale);
-  }
+  case kSqlLong:
+  case kSqlShort:
+  case kSqlInt64: return ScaleToDouble(StoredInteger(DataType(), data_.get()), scale);
   case kSqlFloat: {
     float f;
     std::memcpy(&f, data_.get(), sizeof f);
@@ -439,7 +489,7 @@ bool TFbXSQLVAR::AsBoolean() const {
     const std::string text = Trim(AsString());
     if (EqualsIgnoreCaseAscii(text, "True")) return true;
     if (EqualsIgnoreCaseAscii(text, "False")) return false;
-    return AsInt64() != 0;
+    return ScaledInt64() != 0;
   }
   case kSqlFloat:
   case kSqlDouble:
@@ -489,8 +539,7 @@ std::string TFbXSQLVAR::AsString() const {
   case kSqlDouble:
   case kSqlDFloat: return FormatFloatGeneral(AsDouble());
   case kSqlInt64: {
-    std::int64_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
+    const std::int64_t v = StoredInteger(kSqlInt64, data_.get());
     return scale == 0 ? std::to_string(v) : FormatScaledInt64(v, scale);
   }
   case kSqlTimestamp: return FormatDateTimeValue(AsDateTime(), true, true);
