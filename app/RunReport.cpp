@@ -4,10 +4,7 @@
 #include "text/SystemText.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <iconv.h>
-#include <langinfo.h>
 #include <string_view>
 
 namespace od {
@@ -37,35 +34,6 @@ const TReasonWords& WordsOf(TKeptReason reason) { return kReasonWords[static_cas
 
 std::string GoodsLineCount(std::int64_t count) {
   return std::to_string(count) + (count == 1 ? " goods line" : " goods lines");
-}
-
-// UTF-8 to the locale's code set; what the set cannot hold becomes '?'.
-std::string FromUtf8(const std::string& utf8) {
-  const char* codeset = nl_langinfo(CODESET);
-  const std::string_view set = codeset != nullptr ? codeset : "";
-  if (set == "UTF-8" || set == "utf8") return utf8;
-  iconv_t cd = iconv_open(codeset, "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return utf8;
-  std::string out;
-  char buffer[256];
-  char* in = const_cast<char*>(utf8.data());
-  size_t inLeft = utf8.size();
-  while (inLeft > 0) {
-    char* next = buffer;
-    size_t outLeft = sizeof buffer;
-    const size_t done = iconv(cd, &in, &inLeft, &next, &outLeft);
-    out.append(buffer, static_cast<size_t>(next - buffer));
-    if (done == static_cast<size_t>(-1) && errno != E2BIG) {
-      // A character the set lacks: one '?' for the whole UTF-8 sequence.
-      out += '?';
-      do {
-        ++in;
-        --inLeft;
-      } while (inLeft > 0 && (static_cast<unsigned char>(*in) & 0xC0) == 0x80);
-    }
-  }
-  iconv_close(cd);
-  return out;
 }
 
 // Line breaks as one blank, control bytes as \xNN, cut after `limit` bytes.
@@ -103,7 +71,7 @@ std::string TerminalText(const std::string& cp1251, size_t limit) {
     const auto byte = static_cast<unsigned char>(text[i]);
     return IsC0Control(byte) || byte == 0x98;
   });
-  return FromUtf8(Cp1251ToUtf8(safe));
+  return Utf8ToSystemText(Cp1251ToUtf8(safe));
 }
 
 std::string ServiceTerminalText(const std::string& bytes, size_t limit) {
@@ -117,7 +85,7 @@ std::string ServiceTerminalText(const std::string& bytes, size_t limit) {
     if (byte == 0xC2 && i + 1 < text.size()) return static_cast<unsigned char>(text[i + 1]) <= 0x9F;
     return byte >= 0x80 && byte <= 0x9F && i > 0 && static_cast<unsigned char>(text[i - 1]) == 0xC2;
   });
-  return FromUtf8(safe);
+  return Utf8ToSystemText(safe);
 }
 
 TRunReport::TRunReport()

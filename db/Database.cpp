@@ -10,6 +10,7 @@
 #include "base/Exception.h"
 #include "db/ClientLibrary.h"
 #include "db/FbErrors.h"
+#include "db/QueryValue.h"
 #include "db/Transaction.h"
 #include "text/SystemText.h"
 
@@ -22,7 +23,9 @@ namespace {
 std::mutex gDatabasesMutex;
 std::vector<TFbCustomDatabase*> gDatabases;
 
-std::atomic<TFbQueryValueHandler> gQueryValueHandler{nullptr};
+// The statement side runs the one-value queries (it owns the statements and
+// their cache); tests put a handler of their own, or none, in its place.
+constinit std::atomic<TFbQueryValueHandler> gQueryValueHandler{&RunQueryValue};
 
 // The local wall-clock time as days since 30 December 1899.
 double LocalNow() {
@@ -198,8 +201,8 @@ void TFbCustomDatabase::DoOpen() {
 }
 
 void TFbCustomDatabase::SynchronizeServerTime() {
-  // Until a statement side is linked in there is nobody to run the query;
-  // the difference then stays 0.
+  // With the handler taken away there is nobody to run the query; the
+  // difference then stays 0.
   if (QueryValueHandler() == nullptr) return;
   const char* sql = sqlDialect_ >= 2 ? "SELECT CAST('NOW' AS TIMESTAMP) from RDB$DATABASE"
                                      : "SELECT CAST('NOW' AS DATE) from RDB$DATABASE";

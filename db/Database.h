@@ -40,8 +40,8 @@ void SettleClientSignalHandling(const std::string& libraryName = kDefaultClientL
 using TFbValue = std::variant<std::monostate, std::int64_t, double, std::string>;
 
 // Runs a one-row query in the connection's internal transaction and returns
-// the given column of its first row. The statement side provides it (it
-// owns statements and their cache) through SetQueryValueHandler.
+// the given column of its first row. RunQueryValue of the statement side
+// (db/QueryValue.h) unless another one is set through SetQueryValueHandler.
 using TFbQueryValueHandler = TFbValue (*)(TFbCustomDatabase& database, const std::string& sql, int column);
 
 class TFbCustomDatabase : public TComponent {

@@ -17,16 +17,7 @@
 
 namespace od {
 
-TFbValue RunQueryValue(TFbCustomDatabase& database, const std::string& sql, int column); // QueryValue.cpp
-
 namespace {
-
-// Installs the one-value query of the connections as soon as statements are
-// part of the program: every Open then measures the server's time.
-const bool gQueryValueInstalled = [] {
-  TFbCustomDatabase::SetQueryValueHandler(&RunQueryValue);
-  return true;
-}();
 
 std::mutex gMonitorLock;
 std::function<void(const TFbCustomQuery&, const std::string&)> gPrepareMonitor;
@@ -120,7 +111,6 @@ void TFbSQLLines::Assign(const TStringList& lines) {
 TFbCustomQuery::TFbCustomQuery(TComponent* owner)
     : TComponent(owner), sql_(*this), columns_(std::make_unique<TFbXSQLDA>(this, false)),
       userParams_(std::make_unique<TFbXSQLDA>(this, true)), execParams_(std::make_unique<TFbXSQLDA>(this, true)) {
-  (void)gQueryValueInstalled;
   if (auto* database = dynamic_cast<TFbCustomDatabase*>(owner)) {
     SetDatabase(database);
   } else if (auto* transaction = dynamic_cast<TFbCustomTransaction*>(owner)) {

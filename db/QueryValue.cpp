@@ -1,5 +1,7 @@
 // The connections' one-value queries (the server time at Open among them)
 // and the process-wide cache of the statements they run.
+#include "db/QueryValue.h"
+
 #include <algorithm>
 #include <map>
 #include <memory>

@@ -3,11 +3,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-
-#include <iconv.h>
 
 #include "base/Ascii.h"
 #include "db/FbErrors.h"
@@ -16,13 +13,13 @@
 #include "text/Cp1251.h"
 #include "text/DateTimeParse.h"
 #include "text/LocaleFormats.h"
+#include "text/ValueText.h"
 
 namespace od {
 
 namespace {
 
 XSQLVAR* Var(void* slot) noexcept { return static_cast<XSQLVAR*>(slot); }
-XSQLDA* Sqlda(void* descriptor) noexcept { return static_cast<XSQLDA*>(descriptor); }
 
 constexpr std::int64_t kMsPerDay = 86'400'000;
 
@@ -62,6 +59,52 @@ std::int64_t ScaleTruncate(std::int64_t value, int scale) noexcept {
   return static_cast<std::int64_t>(result);
 }
 
+// value x 10^scale when that is a whole number inside the 64-bit range.
+bool ScaleExact(std::int64_t value, int scale, std::int64_t& out) noexcept {
+  if (scale < 0) {
+    if (scale < -18) {
+      if (value != 0) return false;
+      out = 0;
+      return true;
+    }
+    if (value % kPow10[-scale] != 0) return false;
+    out = value / kPow10[-scale];
+    return true;
+  }
+  for (int i = 0; i < scale; ++i) {
+    if (__builtin_mul_overflow(value, 10, &value)) return false;
+  }
+  out = value;
+  return true;
+}
+
+// The stored value of a SMALLINT, INTEGER or BIGINT buffer, before its scale.
+std::int64_t StoredInteger(short type, const char* data) noexcept {
+  switch (type) {
+  case kSqlShort: {
+    std::int16_t v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+  }
+  case kSqlLong: {
+    std::int32_t v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+  }
+  default: {
+    std::int64_t v;
+    std::memcpy(&v, data, sizeof v);
+    return v;
+  }
+  }
+}
+
+// A value that a 64-bit integer cannot carry exactly: a key read from it
+// would name another row.
+[[noreturn]] void RaiseNotExactInt64(const std::string& valueText) {
+  throw EConvertError("'" + valueText + "' cannot be read exactly as a 64-bit integer");
+}
+
 double ScaleToDouble(std::int64_t value, int scale) noexcept {
   if (scale == 0) return static_cast<double>(value);
   if (scale < 0) return static_cast<double>(value) / std::pow(10.0, -scale);
@@ -70,223 +113,6 @@ double ScaleToDouble(std::int64_t value, int scale) noexcept {
 
 std::int32_t Low32(std::int64_t value) noexcept {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(value)));
-}
-
-// Leading spaces, an optional sign, then decimal digits or a hexadecimal
-// number introduced by "$", "x", "X", "0x" or "0X", and nothing after it.
-bool ParseStrictInteger(std::string_view text, std::int64_t minValue, std::int64_t maxValue, std::int64_t& out) {
-  size_t p = 0;
-  while (p < text.size() && text[p] == ' ') ++p;
-  bool negative = false;
-  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
-  int base = 10;
-  if (p < text.size() && (text[p] == '$' || text[p] == 'x' || text[p] == 'X')) {
-    base = 16;
-    ++p;
-  } else if (p + 1 < text.size() && text[p] == '0' && (text[p + 1] == 'x' || text[p + 1] == 'X')) {
-    base = 16;
-    p += 2;
-  }
-  if (p >= text.size()) return false;
-  const std::uint64_t limit =
-      negative ? static_cast<std::uint64_t>(-(minValue + 1)) + 1u : static_cast<std::uint64_t>(maxValue);
-  std::uint64_t magnitude = 0;
-  for (; p < text.size(); ++p) {
-    const int digit = base == 16 ? HexValue(text[p]) : (IsDigit(text[p]) ? text[p] - '0' : -1);
-    if (digit < 0) return false;
-    if (magnitude > (limit - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) return false;
-    magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
-  }
-  out = negative ? static_cast<std::int64_t>(0u - magnitude) : static_cast<std::int64_t>(magnitude);
-  return true;
-}
-
-// A floating number in the general format with 15 significant digits, the
-// locale's decimal separator and an exponent written as "E-7" / "E20".
-std::string FormatFloatGeneral(double value) {
-  if (std::isnan(value)) return "NAN";
-  if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
-  char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-  std::string text(buffer, result.ptr);
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '.') {
-      out += LocaleFormats.DecimalDelimiter;
-    } else if (c == 'e') {
-      out += 'E';
-      size_t p = i + 1;
-      if (p < text.size() && (text[p] == '+' || text[p] == '-')) {
-        if (text[p] == '-') out += '-';
-        ++p;
-      }
-      while (p + 1 < text.size() && text[p] == '0') ++p;
-      out.append(text, p, std::string::npos);
-      break;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-// The decimal digits of a scaled 64-bit value with the decimal separator
-// inserted -scale digits from the right.
-std::string FormatScaledInt64(std::int64_t value, int scale) {
-  const bool negative = value < 0;
-  const std::uint64_t magnitude = negative ? 0u - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  std::string digits = std::to_string(magnitude);
-  if (scale > 0) {
-    digits.append(static_cast<size_t>(scale), '0');
-  } else if (scale < 0) {
-    const size_t decimals = static_cast<size_t>(-scale);
-    if (digits.size() <= decimals) digits.insert(0, decimals - digits.size() + 1, '0');
-    digits.insert(digits.size() - decimals, 1, LocaleFormats.DecimalDelimiter);
-  }
-  return negative ? "-" + digits : digits;
-}
-
-// Date-time formatting by the locale's patterns: d, dd, m/M (month; minutes
-// right after an hour), y, h, n, s, z, AMPM, am/pm, "/" and ":" as the
-// locale's delimiters, quoted literals.
-std::string FormatByPattern(std::string_view pattern, const TDateTimeParts& t) {
-  std::string out;
-  const bool twelveHour = [&] {
-    const std::string upper = UpperAscii(pattern);
-    return upper.find("AMPM") != std::string::npos || upper.find("AM/PM") != std::string::npos;
-  }();
-  bool afterHour = false;
-  auto number = [&](int value, int width) {
-    std::string digits = std::to_string(value);
-    if (static_cast<int>(digits.size()) < width) digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
-    out += digits;
-  };
-  size_t i = 0;
-  while (i < pattern.size()) {
-    const char c = pattern[i];
-    const char u = ToUpperAscii(c);
-    size_t run = 1;
-    while (i + run < pattern.size() && ToUpperAscii(pattern[i + run]) == u) ++run;
-    if (c == '\'' || c == '"') {
-      const size_t end = pattern.find(c, i + 1);
-      const size_t stop = end == std::string_view::npos ? pattern.size() : end;
-      out.append(pattern.substr(i + 1, stop - i - 1));
-      i = stop == pattern.size() ? stop : stop + 1;
-      continue;
-    }
-    if (u == 'A' && EqualsIgnoreCaseAscii(pattern.substr(i, 4), "AMPM")) {
-      out += t.Hour < 12 ? LocaleFormats.AmText : LocaleFormats.PmText;
-      i += 4;
-      continue;
-    }
-    if (u == 'A' && EqualsIgnoreCaseAscii(pattern.substr(i, 5), "AM/PM")) {
-      out += t.Hour < 12 ? "am" : "pm";
-      i += 5;
-      continue;
-    }
-    switch (u) {
-    case 'D': number(t.Day, run >= 2 ? 2 : 1); break;
-    case 'M':
-      if (afterHour) {
-        number(t.Minute, run >= 2 ? 2 : 1);
-      } else {
-        number(t.Month, run >= 2 ? 2 : 1);
-      }
-      break;
-    case 'Y':
-      if (run <= 2) {
-        number(t.Year % 100, 2);
-      } else {
-        number(t.Year, 4);
-      }
-      break;
-    case 'H': {
-      int hour = t.Hour;
-      if (twelveHour) {
-        hour %= 12;
-        if (hour == 0) hour = 12;
-      }
-      number(hour, run >= 2 ? 2 : 1);
-      break;
-    }
-    case 'N': number(t.Minute, run >= 2 ? 2 : 1); break;
-    case 'S': number(t.Second, run >= 2 ? 2 : 1); break;
-    case 'Z': number(t.MSec, run >= 3 ? 3 : 1); break;
-    case 'G': break; // era names: the locales this program runs under have none
-    case '/': out.append(run, LocaleFormats.DateDelimiter); break;
-    case ':': out.append(run, LocaleFormats.TimeDelimiter); break;
-    default: out.append(pattern.substr(i, run)); break;
-    }
-    if (u == 'H') {
-      afterHour = true;
-    } else if (u != ':' && u != ' ') {
-      afterHour = false;
-    }
-    i += run;
-  }
-  return out;
-}
-
-// The long time pattern: the locale's time pattern with seconds after the minutes.
-std::string LongTimePattern() {
-  std::string pattern = LocaleFormats.ShortTimePattern;
-  const size_t minutes = pattern.find("mm");
-  if (minutes != std::string::npos) {
-    pattern.insert(minutes + 2, ":ss");
-  } else if (pattern.find('s') == std::string::npos) {
-    pattern += ":ss";
-  }
-  return pattern;
-}
-
-std::string FormatDateTimeValue(TDateTime value, bool date, bool time) {
-  TDateTimeParts parts;
-  if (!TryDecodeDateTime(value, parts)) return FormatIsoDateTime(value);
-  std::string out;
-  if (date) out = FormatByPattern(LocaleFormats.ShortDatePattern, parts);
-  // A timestamp at midnight shows its date alone.
-  const bool hasTime = parts.Hour != 0 || parts.Minute != 0 || parts.Second != 0 || parts.MSec != 0;
-  if (time && (!date || hasTime)) {
-    if (!out.empty()) out += ' ';
-    out += FormatByPattern(LongTimePattern(), parts);
-  }
-  return out;
-}
-
-// Re-encodes text between single-byte code pages through iconv; a byte that
-// has no counterpart becomes '?'.
-std::string Recode(std::string_view text, const char* from, const char* to) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
-  std::string out(text.size() * 4 + 4, '\0');
-  char* in = const_cast<char*>(text.data());
-  size_t inLeft = text.size();
-  char* dst = out.data();
-  size_t outLeft = out.size();
-  while (inLeft > 0) {
-    if (iconv(cd, &in, &inLeft, &dst, &outLeft) != static_cast<size_t>(-1)) break;
-    if (errno == E2BIG || outLeft == 0) break;
-    // EILSEQ / EINVAL: skip one byte.
-    *dst++ = '?';
-    --outLeft;
-    ++in;
-    --inLeft;
-  }
-  iconv_close(cd);
-  out.resize(out.size() - outLeft);
-  return out;
-}
-
-int CompareIgnoreCase(std::string_view a, std::string_view b) noexcept {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char x = static_cast<unsigned char>(ToUpperAscii(a[i]));
-    const unsigned char y = static_cast<unsigned char>(ToUpperAscii(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 bool KnownType(int type) noexcept {
@@ -319,9 +145,6 @@ std::size_t BufferSizeFor(int type, short sqllen) noexcept {
 }
 
 } // namespace
-
-std::string Koi8ToCp1251(std::string_view text) { return Recode(text, "KOI8-R", "CP1251"); }
-std::string Cp1251ToKoi8(std::string_view text) { return Recode(text, "CP1251", "KOI8-R"); }
 
 // ---------------------------------------------------------------------------
 // Date-time arithmetic
@@ -490,23 +313,10 @@ void TFbXSQLVAR::SetAsBoolean(bool value) {
 }
 
 std::int64_t TFbXSQLVAR::ScaledInt64() const {
-  const int scale = SqlScale();
   switch (DataType()) {
-  case kSqlLong: {
-    std::int32_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleTruncate(v, scale);
-  }
-  case kSqlShort: {
-    std::int16_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleTruncate(v, scale);
-  }
-  case kSqlInt64: {
-    std::int64_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleTruncate(v, scale);
-  }
+  case kSqlLong:
+  case kSqlShort:
+  case kSqlInt64: return ScaleTruncate(StoredInteger(DataType(), data_.get()), SqlScale());
   case kSqlDouble:
   case kSqlDFloat:
   case kSqlFloat: {
@@ -557,28 +367,45 @@ std::int32_t TFbXSQLVAR::AsInteger() const {
 
 std::int64_t TFbXSQLVAR::AsInt64() const {
   if (IsNull()) return 0;
-  return ScaledInt64();
+  switch (DataType()) {
+  case kSqlLong:
+  case kSqlShort:
+  case kSqlInt64: {
+    std::int64_t value;
+    if (!ScaleExact(StoredInteger(DataType(), data_.get()), SqlScale(), value)) RaiseNotExactInt64(AsString());
+    return value;
+  }
+  case kSqlFloat:
+  case kSqlDouble:
+  case kSqlDFloat: {
+    const double d = AsDouble();
+    // The negated test also catches a NaN.
+    if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0) || d != std::trunc(d)) {
+      RaiseNotExactInt64(AsString());
+    }
+    return static_cast<std::int64_t>(d);
+  }
+  case kSqlText:
+  case kSqlVarying: {
+    const std::string text = AsString();
+    std::int64_t value;
+    if (!ParseStrictInteger(TrimView(text), std::numeric_limits<std::int64_t>::min(),
+                            std::numeric_limits<std::int64_t>::max(), value)) {
+      RaiseNotExactInt64(text);
+    }
+    return value;
+  }
+  default: return ScaledInt64(); // booleans; any other type is an invalid conversion
+  }
 }
 
 double TFbXSQLVAR::AsDouble() const {
   if (IsNull()) return 0;
   const int scale = SqlScale();
   switch (DataType()) {
-  case kSqlLong: {
-    std::int32_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleToDouble(v, scale);
-  }
-  case kSqlShort: {
-    std::int16_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleToDouble(v, scale);
-  }
-  case kSqlInt64: {
-    std::int64_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
-    return ScaleToDouble(v, scale);
-  }
+  case kSqlLong:
+  case kSqlShort:
+  case kSqlInt64: return ScaleToDouble(StoredInteger(DataType(), data_.get()), scale);
   case kSqlFloat: {
     float f;
     std::memcpy(&f, data_.get(), sizeof f);
@@ -650,7 +477,7 @@ bool TFbXSQLVAR::AsBoolean() const {
     const std::string text = Trim(AsString());
     if (EqualsIgnoreCaseAscii(text, "True")) return true;
     if (EqualsIgnoreCaseAscii(text, "False")) return false;
-    return AsInt64() != 0;
+    return ScaledInt64() != 0;
   }
   case kSqlFloat:
   case kSqlDouble:
@@ -700,8 +527,7 @@ std::string TFbXSQLVAR::AsString() const {
   case kSqlDouble:
   case kSqlDFloat: return FormatFloatGeneral(AsDouble());
   case kSqlInt64: {
-    std::int64_t v;
-    std::memcpy(&v, data_.get(), sizeof v);
+    const std::int64_t v = StoredInteger(kSqlInt64, data_.get());
     return scale == 0 ? std::to_string(v) : FormatScaledInt64(v, scale);
   }
   case kSqlTimestamp: return FormatDateTimeValue(AsDateTime(), true, true);
@@ -833,183 +659,6 @@ void TFbXSQLVAR::ResetToNullKeepingNullable() {
     ResizeBuffer(1);
   }
   assigned_ = true;
-}
-
-// ---------------------------------------------------------------------------
-// TFbXSQLDA
-
-void TFbXSQLDA::FreeDeleter::operator()(void* p) const noexcept { std::free(p); }
-
-TFbXSQLDA::TFbXSQLDA(TFbCustomQuery* statement, bool isParameters)
-    : statement_(statement), isParameters_(isParameters) {}
-
-TFbXSQLDA::~TFbXSQLDA() = default;
-
-void TFbXSQLDA::Resize(int n) {
-  if (n < 0) n = 0;
-  if (n > std::numeric_limits<short>::max()) RaiseClientError(fbceXSQLDAIndexOutOfRange);
-  names_.clear();
-  equalNames_.clear();
-  lookupCache_.clear();
-  count_ = n;
-  if (capacity_ < n) {
-    const std::size_t newSize = XSQLDA_LENGTH(static_cast<std::size_t>(n));
-    void* grown = std::calloc(1, newSize);
-    if (grown == nullptr) throw std::bad_alloc();
-    if (descriptor_) std::memcpy(grown, descriptor_.get(), XSQLDA_LENGTH(static_cast<std::size_t>(capacity_)));
-    descriptor_.reset(grown);
-    XSQLDA* da = Sqlda(grown);
-    da->version = SQLDA_VERSION1;
-    da->sqldabc = static_cast<ISC_LONG>(newSize);
-    for (int i = capacity_; i < n; ++i) entries_.push_back(std::make_unique<TFbXSQLVAR>(*this, i));
-    for (int i = 0; i < n; ++i) entries_[static_cast<size_t>(i)]->Bind(&da->sqlvar[i]);
-    capacity_ = n;
-  }
-  if (capacity_ > 0) {
-    Sqlda(descriptor_.get())->sqln = static_cast<short>(n);
-    Sqlda(descriptor_.get())->sqld = static_cast<short>(n);
-  }
-}
-
-int TFbXSQLDA::DescribedCount() const noexcept { return descriptor_ ? Sqlda(descriptor_.get())->sqld : 0; }
-
-TFbXSQLVAR& TFbXSQLDA::At(int index) const {
-  if (index < 0 || index >= count_) RaiseClientError(fbceXSQLDAIndexOutOfRange);
-  return *entries_[static_cast<size_t>(index)];
-}
-
-std::string TFbXSQLDA::ColumnName(int index) const {
-  const XSQLVAR& v = Sqlda(descriptor_.get())->sqlvar[index];
-  const size_t limit =
-      std::min<size_t>(v.aliasname_length > 0 ? static_cast<size_t>(v.aliasname_length) : 0, sizeof v.aliasname);
-  const size_t len = strnlen(v.aliasname, limit);
-  std::string name(v.aliasname, len);
-  if (statement_ != nullptr && statement_->Utf8Names()) {
-    name = Utf8ToCp1251(name);
-  } else if (statement_ != nullptr && statement_->Koi8Names()) {
-    name = Koi8ToCp1251(name);
-  }
-  return name;
-}
-
-void TFbXSQLDA::NameColumn(int index, int& unnamedCounter) {
-  const std::string original = ColumnName(index);
-  std::string name = original;
-  if (name.empty()) name = "F_" + std::to_string(++unnamedCounter);
-  if (FindNameIndex(name) >= 0) {
-    const std::string base = name;
-    for (int suffix = 1;; ++suffix) {
-      const std::string digits = std::to_string(suffix);
-      std::string candidate = base + digits;
-      if (candidate.size() > 30) candidate = base.substr(0, 32 - std::min<size_t>(digits.size(), 32)) + digits;
-      if (FindNameIndex(candidate) < 0) {
-        name = candidate;
-        break;
-      }
-    }
-  }
-  if (name != original) {
-    XSQLVAR& v = Sqlda(descriptor_.get())->sqlvar[index];
-    std::memset(v.aliasname, 0, sizeof v.aliasname);
-    const size_t len = std::min(name.size(), sizeof v.aliasname);
-    std::memcpy(v.aliasname, name.data(), len);
-    v.aliasname_length = static_cast<short>(len);
-  }
-  RegisterName(name, index, true);
-}
-
-void TFbXSQLDA::InitialiseAfterDescribe() {
-  const bool nameThem = names_.empty() && !isParameters_;
-  int unnamed = 0;
-  for (int i = 0; i < count_; ++i) {
-    entries_[static_cast<size_t>(i)]->InitialiseFromDescription();
-    if (nameThem) NameColumn(i, unnamed);
-  }
-}
-
-int TFbXSQLDA::FindNameIndex(std::string_view name) const {
-  auto it = std::lower_bound(names_.begin(), names_.end(), name, [](const auto& entry, std::string_view key) {
-    return CompareIgnoreCase(entry.first, key) < 0;
-  });
-  if (it != names_.end() && CompareIgnoreCase(it->first, name) == 0) return it->second;
-  return -1;
-}
-
-void TFbXSQLDA::RegisterName(std::string name, int index, bool keepCase) {
-  if (!keepCase) name = UpperAscii(name);
-  if (isParameters_) {
-    bool listed = false;
-    bool present = false;
-    int earlier = -1;
-    for (const auto& entry : equalNames_) {
-      if (entry.first == name) listed = true;
-    }
-    for (const auto& entry : names_) {
-      if (entry.first == name) {
-        present = true;
-        earlier = entry.second;
-        break;
-      }
-    }
-    if (present) {
-      auto insertEqual = [this, &name](int i) {
-        auto it = std::upper_bound(equalNames_.begin(), equalNames_.end(), name,
-                                   [](const std::string& key, const auto& entry) { return key < entry.first; });
-        equalNames_.insert(it, {name, i});
-      };
-      if (!listed) insertEqual(earlier);
-      insertEqual(index);
-    }
-  }
-  auto it = std::upper_bound(names_.begin(), names_.end(), name, [](const std::string& key, const auto& entry) {
-    return CompareIgnoreCase(key, entry.first) < 0;
-  });
-  names_.insert(it, {name, index});
-  if (index >= 0 && index < capacity_) entries_[static_cast<size_t>(index)]->SetNameAndIndex(std::move(name), index);
-}
-
-std::vector<int> TFbXSQLDA::EqualNameIndices(std::string_view name) const {
-  std::vector<int> result;
-  for (const auto& entry : equalNames_) {
-    if (entry.first == name) result.push_back(entry.second);
-  }
-  return result;
-}
-
-TFbXSQLVAR* TFbXSQLDA::FindByName(std::string_view name) {
-  auto cached = std::lower_bound(lookupCache_.begin(), lookupCache_.end(), name,
-                                 [](const auto& entry, std::string_view key) { return entry.first < key; });
-  if (cached != lookupCache_.end() && cached->first == name) return cached->second;
-
-  std::string key;
-  if (!name.empty() && name.front() == '"') {
-    key = name.size() >= 2 ? std::string(name.substr(1, name.size() - 2)) : std::string();
-  } else if (statement_ == nullptr || statement_->UpperCaseLookup(name)) {
-    key = UpperAscii(name);
-  } else {
-    key = std::string(name);
-  }
-
-  TFbXSQLVAR* found = nullptr;
-  const int index = FindNameIndex(key);
-  if (index >= 0 && index < count_) found = entries_[static_cast<size_t>(index)].get();
-  if (found == nullptr) {
-    if (isParameters_ && statement_ != nullptr && &statement_->ExecutionParams() != this) {
-      if (statement_->RegenerateDue()) statement_->Regenerate();
-      return statement_->ExecutionParams().FindByName(name);
-    }
-    return nullptr;
-  }
-  lookupCache_.insert(cached, {std::string(name), found});
-  return found;
-}
-
-void TFbXSQLDA::ResetToNull() {
-  for (int i = 0; i < count_; ++i) entries_[static_cast<size_t>(i)]->ResetToNullKeepingNullable();
-}
-
-void TFbXSQLDA::ClearAssigned() noexcept {
-  for (int i = 0; i < count_; ++i) entries_[static_cast<size_t>(i)]->ClearAssigned();
 }
 
 } // namespace od

@@ -57,10 +57,6 @@ struct TIscTimestamp {
 TIscTimestamp DateTimeToIscTimestamp(TDateTime value) noexcept;
 TDateTime IscTimestampToDateTime(std::int32_t date, std::uint32_t time) noexcept;
 
-// Code page 1251 text to and from KOI8 (the connections that use it).
-std::string Cp1251ToKoi8(std::string_view text);
-std::string Koi8ToCp1251(std::string_view text);
-
 class TFbXSQLVAR {
 public:
   TFbXSQLVAR(TFbXSQLDA& area, int index);
@@ -99,7 +95,16 @@ public:
   void RecordExecuted() { lastExecutedNull_ = IsNull(); }
 
   // --- getters -----------------------------------------------------------
+  // Numbers truncated toward zero, of which the low 32 bits are the result
+  // (a value outside the 32-bit range wraps); text read strictly within it.
   std::int32_t AsInteger() const;
+  // Exact, for keys: an integer column of any width with its scale applied,
+  // a floating value that is a whole number inside the 64-bit range, or text
+  // that is an integer after trimming blanks (as AsInteger reads it). Any
+  // other value raises EConvertError "'<value>' cannot be read exactly as a
+  // 64-bit integer" rather than giving a neighbouring number; booleans read
+  // as 0 or 1, NULL as 0, dates and other types raise "Invalid data
+  // conversion.".
   std::int64_t AsInt64() const;
   double AsDouble() const;
   std::string AsString() const;
@@ -108,6 +113,8 @@ public:
 
   // --- setters (each reaches every entry of the same name) ---------------
   void SetAsInteger(std::int32_t value);
+  // Sent as BIGINT; the server converts it to the parameter's type and
+  // rejects at execution what that type cannot hold.
   void SetAsInt64(std::int64_t value);
   void SetAsDouble(double value);
   void SetAsString(std::string_view value);

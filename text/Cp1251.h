@@ -4,7 +4,8 @@
 #include <string_view>
 
 // Conversions at the edges where the program's code page 1251 text meets
-// Unicode: the widgets and the locale items of the C library.
+// other character sets: Unicode for the widgets and the locale items of the
+// C library, KOI8-R for the database connections that use it.
 namespace od {
 
 // UTF-8 to code page 1251; characters the code page lacks become '?'.
@@ -17,6 +18,11 @@ std::string Cp1251ToUtf8(std::string_view cp1251);
 // codeset) to code page 1251; characters the code page lacks, and bytes that
 // are malformed in the source set, become '?'.
 std::string ToCp1251(std::string_view text, const char* charset);
+
+// Code page 1251 text to and from KOI8-R (the connections that use it); a
+// character the other page lacks becomes '?'.
+std::string Cp1251ToKoi8(std::string_view text);
+std::string Koi8ToCp1251(std::string_view text);
 
 // Russian literals are written in the sources as UTF-8; this turns one into
 // the program's text once.

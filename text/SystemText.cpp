@@ -3,10 +3,13 @@
 #include "base/Ascii.h"
 #include "base/Exception.h"
 #include "text/Cp1251.h"
+#include "text/Iconv.h"
 
 #include <langinfo.h>
 
 #include <exception>
+#include <stdexcept>
+#include <string_view>
 
 namespace od {
 
@@ -83,6 +86,18 @@ std::string MixedTextToCp1251(std::string_view text) {
 std::string MessageOf(const std::exception& e) {
   const auto* own = dynamic_cast<const Exception*>(&e);
   return own != nullptr ? own->Message() : SystemTextToCp1251(e.what());
+}
+
+std::string Utf8ToSystemText(const std::string& utf8) {
+  const char* codeset = nl_langinfo(CODESET);
+  const std::string_view set = codeset != nullptr ? codeset : "";
+  if (set == "UTF-8" || set == "utf8") return utf8;
+  try {
+    TIconv converter(codeset != nullptr ? codeset : "", "UTF-8");
+    return converter.Convert(utf8, {"?", TIconvReplacement::TSkip::Utf8Run});
+  } catch (const std::runtime_error&) {
+    return utf8;
+  }
 }
 
 } // namespace od

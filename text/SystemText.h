@@ -36,4 +36,11 @@ bool IsWellFormedUtf8(std::string_view text) noexcept;
 // what() in the locale's code set.
 std::string MessageOf(const std::exception& e);
 
+// The other way, for what the program writes to its terminal: UTF-8 text in
+// the locale's code set, one '?' for each character the set lacks (and for
+// each malformed lead byte with the continuation bytes after it). Under a
+// locale whose code set is named "UTF-8" or "utf8", and under one iconv
+// cannot convert to, the text is returned as it is.
+std::string Utf8ToSystemText(const std::string& utf8);
+
 } // namespace od

@@ -67,3 +67,17 @@ INSTANTIATE_TEST_SUITE_P(Codesets, ToCp1251Test,
 
 } // namespace
 } // namespace od
+
+namespace od {
+namespace {
+
+TEST(Koi8Test, ConvertsBothWaysAndMarksWhatKoi8Lacks) {
+  EXPECT_EQ(Cp1251ToKoi8("\xCF\xF0\xE8 1"), "\xF0\xD2\xC9 1");
+  EXPECT_EQ(Koi8ToCp1251("\xF0\xD2\xC9 1"), "\xCF\xF0\xE8 1");
+  EXPECT_EQ(Cp1251ToKoi8("a\x88"
+                         "b"),
+            "a?b"); // the euro sign
+}
+
+} // namespace
+} // namespace od
