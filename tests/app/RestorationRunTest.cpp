@@ -157,6 +157,24 @@ TEST_F(RestorationRunTest, KeysAboveThirtyTwoBitsWriteTheirOwnRowsOnly) {
                                "date 0, update refused 0");
 }
 
+TEST_F(RestorationRunTest, AKeyWithAFractionIsNeverRoundedIntoAnotherRow) {
+  test::TestDatabase db("fraction");
+  db.Execute("CREATE TABLE TBL_ZAKAZ_TOVARS (ID NUMERIC(18,2), ZAKAZ_ID INTEGER, DATA_TIME_SEND TIMESTAMP)");
+  // 5.50 would round to 6 and truncate to 5: both are other rows.
+  for (const char* row : {"5.50, 7", "5, 0", "6, 0", "8.00, 7"})
+    db.Execute(std::string("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (") + row + ", TIMESTAMP '2001-01-01 12:00:00')");
+  demo::TOrderService service(Answers({{"7", demo::TOrderService::TextReply(200, kAnswer)}}));
+  TRun run(db, service);
+  run.Execute();
+  EXPECT_EQ(SendDates(db), (std::map<std::string, std::string>{
+                               {"5.50", kOld}, {"5.00", kOld}, {"6.00", kOld}, {"8.00", kSent}}));
+  ASSERT_EQ(run.report.size(), 2u);
+  EXPECT_EQ(run.report[0], "orderdates: order 7: 1 of 2 goods lines kept, key not usable: '5,50' cannot be read "
+                           "exactly as a 64-bit integer");
+  EXPECT_EQ(run.report[1], "orderdates: updated 1 of 2 goods lines; kept: request failed 0, answer without a date 0, "
+                           "update refused 0, key not usable 1");
+}
+
 TEST_F(RestorationRunTest, AnOrderNumberWithBlanksGoesOutPercentEncoded) {
   test::TestDatabase db("text");
   db.Execute("CREATE TABLE TBL_ZAKAZ_TOVARS (ID INTEGER, ZAKAZ_ID VARCHAR(10), DATA_TIME_SEND TIMESTAMP)");
