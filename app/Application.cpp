@@ -7,6 +7,8 @@
 #include "text/SystemText.h"
 
 #include <QAbstractEventDispatcher>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QWidget>
 
 #include <glib.h>
@@ -53,6 +55,12 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // The program ends only when asked to (closing the main window asks), never
   // because a window went away.
   setQuitOnLastWindowClosed(false);
+  // The toolkit's own texts (a message box's buttons) speak the user's
+  // language, as the program's do; without its translations they stay
+  // English.
+  if (translator_.load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    installTranslator(&translator_);
   // Qt's main loop runs on GLib's default main context, unless the
   // environment chose Qt's own loop.
   QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();

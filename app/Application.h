@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QTranslator>
 
 #include <exception>
 #include <string>
@@ -53,6 +54,7 @@ signals:
 
 private:
   static TApplication* instance_;
+  QTranslator translator_;
   std::string title_;
   bool terminated_ = false;
 };

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/Program.h"
+#include "app/TerminalRun.h"
 #include "base/Ascii.h"
 #include "base/StopSignals.h"
 #include "db/Database.h"
@@ -8,7 +9,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
+#include <vector>
+
+#include <QtGlobal>
 #include <string_view>
 
 #ifndef ORDERDATES_VERSION
@@ -114,6 +119,66 @@ void RemoveParameter(std::vector<std::string>& lines, std::string_view name) {
   std::erase_if(lines, [name](const std::string& line) { return HasName(line, name); });
 }
 
+// Whether the environment names a display the toolkit can try: an X or
+// Wayland one, or a platform chosen outright (offscreen, say).
+bool DisplayNamed() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+std::string NoDisplayText(const std::string& why) {
+  return std::string(kProgram) + ": no display to show the window on (" + why + "); --no-window runs without one";
+}
+
+// While the toolkit starts: a display it cannot use ends the program with
+// one line that says what to do, not with the toolkit's abort and its advice
+// to reinstall. What else the toolkit says meanwhile is passed on once it
+// has started.
+class TToolkitStartGuard {
+public:
+  TToolkitStartGuard() { previous_ = qInstallMessageHandler(&TToolkitStartGuard::Handle); }
+  ~TToolkitStartGuard() {
+    qInstallMessageHandler(previous_);
+    for (const THeld& held : held_) {
+      const QMessageLogContext context;
+      if (previous_ != nullptr)
+        previous_(held.Type, context, held.Text);
+      else
+        std::fprintf(stderr, "%s\n", held.Text.toLocal8Bit().constData());
+    }
+    held_.clear();
+  }
+  TToolkitStartGuard(const TToolkitStartGuard&) = delete;
+  TToolkitStartGuard& operator=(const TToolkitStartGuard&) = delete;
+
+private:
+  struct THeld {
+    QtMsgType Type;
+    QString Text;
+  };
+
+  static void Handle(QtMsgType type, const QMessageLogContext& /*context*/, const QString& text) {
+    if (type != QtFatalMsg) {
+      held_.push_back({type, text});
+      return;
+    }
+    const char* display = std::getenv("WAYLAND_DISPLAY");
+    if (display == nullptr || *display == '\0') display = std::getenv("DISPLAY");
+    const std::string why = display != nullptr && *display != '\0' ? "cannot connect to '" + Shown(display) + "'"
+                                                                   : std::string("the toolkit's platform cannot start");
+    std::fprintf(stderr, "%s\n", NoDisplayText(why).c_str());
+    std::fflush(stderr);
+    // Nothing has been opened yet; no exit handler has anything to do.
+    std::_Exit(kExitStartupFailed);
+  }
+
+  static inline QtMessageHandler previous_ = nullptr;
+  static inline std::vector<THeld> held_;
+};
+
 } // namespace
 
 TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Description& builtIn,
@@ -163,6 +228,8 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
     if (inlineValue) return refuse("option '" + Shown(name) + "' takes no value");
     if (arg == "--dry-run") {
       startup.Description.DryRun = true;
+    } else if (arg == "--no-window") {
+      startup.NoWindow = true;
     } else if (arg == "--help") {
       help = true;
     } else if (arg == "--version") {
@@ -232,6 +299,9 @@ std::string HelpText(const TForm2Description& builtIn) {
          ")\n"
          "  --user NAME            the database user (instead of ISC_USER)\n"
          "  --dry-run              do the whole run, then roll it back: nothing is saved\n"
+         "  --no-window            run in the terminal, without a window or a display:\n"
+         "                         a progress line when standard error is a terminal,\n"
+         "                         the final message on standard output\n"
          "  --help                 print this help and exit\n"
          "  --version              print the version and exit\n"
          "\n"
@@ -274,11 +344,20 @@ int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn) {
     SettleClientSignalHandling();
     InstallStopSignalHandlers();
   }
+  if (startup.NoWindow) return RunWithoutWindow(startup.Description);
+  if (!DisplayNamed()) {
+    std::fprintf(stderr, "%s\n", NoDisplayText("DISPLAY and WAYLAND_DISPLAY are not set").c_str());
+    return kExitStartupFailed;
+  }
   // Every argument has been taken as the program's own: none is left for the
   // toolkit to interpret.
   int toolkitArgc = 1;
-  TApplication app(toolkitArgc, argv);
-  return RunProgram(app, startup.Description);
+  std::unique_ptr<TApplication> app;
+  {
+    const TToolkitStartGuard guard;
+    app = std::make_unique<TApplication>(toolkitArgc, argv);
+  }
+  return RunProgram(*app, startup.Description);
 }
 
 } // namespace od

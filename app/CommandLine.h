@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Application.h"
+#include "app/ExitStatus.h"
 #include "app/Form2Description.h"
 
 #include <functional>
@@ -21,17 +21,16 @@ struct TStartup {
   TAction Action = TAction::Run;
   std::string Text;
   TForm2Description Description;
+  // The same run shown in the terminal, with no window and no display.
+  bool NoWindow = false;
 };
 
 // Looks a variable up in the environment; nullptr when it is not set.
 using TEnvironment = std::function<const char*(const char*)>;
 
-// The exit status of a refused command line.
-constexpr int kExitBadOption = 2;
-
 // `args` without the program name. The options override the built-in
 // description: --database CONNECTION, --service HOST[:PORT], --user NAME,
-// --dry-run; each option taking a value accepts "--name VALUE" and
+// --dry-run, --no-window; each option taking a value accepts "--name VALUE" and
 // "--name=VALUE". ISC_USER and ISC_PASSWORD from the environment replace the
 // built-in user and password; --user wins over ISC_USER. Values go on as the
 // system gave their bytes: a connection string is handed back to the system,

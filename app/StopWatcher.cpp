@@ -9,8 +9,6 @@
 #include <QSocketNotifier>
 #include <QWidget>
 
-#include <unistd.h>
-
 namespace od {
 
 namespace {
@@ -46,9 +44,7 @@ void TStopWatcher::Watch(TFbDatabase& db) {
 }
 
 void TStopWatcher::OnWake() {
-  char bytes[64];
-  while (::read(static_cast<int>(notifier_->socket()), bytes, sizeof bytes) > 0) {
-  }
+  DrainStopWake();
   if (!ProcessStopRequested()) return;
   app_.Terminate();
   // A box waiting for the user would hold the program: it goes as if
@@ -62,11 +58,6 @@ void EndRunIfStopRequested() {
   if (!ProcessStopRequested()) return;
   if (TApplication* app = Application()) app->Terminate();
   throw EAbort();
-}
-
-int ExitStatus(int normal) {
-  const int signal = ProcessStopSignal();
-  return signal != 0 ? 128 + signal : normal;
 }
 
 } // namespace od

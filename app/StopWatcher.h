@@ -40,7 +40,4 @@ private:
 // processes events.
 void EndRunIfStopRequested();
 
-// The program's exit status: 128 + the signal that ended it, or `normal`.
-int ExitStatus(int normal);
-
 } // namespace od

@@ -56,6 +56,13 @@ bool ProcessStopRequested() noexcept { return gStopSignal.load() != 0; }
 
 int ProcessStopSignal() noexcept { return gStopSignal.load(); }
 
+void DrainStopWake() noexcept {
+  if (gWakeRead < 0) return;
+  char bytes[64];
+  while (::read(gWakeRead, bytes, sizeof bytes) > 0) {
+  }
+}
+
 TStopSignalsHeld::TStopSignalsHeld() noexcept {
   sigset_t stop;
   sigemptyset(&stop);

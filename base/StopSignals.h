@@ -21,6 +21,10 @@ int ProcessStopSignal() noexcept;
 // becomes readable when a signal arrives.
 int InstallStopSignalHandlers();
 
+// Reads every wake-up byte the handlers have written so far, so that the
+// pipe stops being readable. Safe to call before the handlers exist.
+void DrainStopWake() noexcept;
+
 // Holds the termination signals back in the calling thread while it lives
 // (threads it starts meanwhile inherit that); one that arrives meanwhile is
 // taken when it ends.

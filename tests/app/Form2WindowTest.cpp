@@ -16,6 +16,8 @@
 
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSocketNotifier>
@@ -68,6 +70,17 @@ class Form2WindowTest : public QObject {
 private slots:
   void init() { Application()->ClearTerminated(); }
   void cleanup() { QVERIFY2(TopLevelNames().isEmpty(), qPrintable(TopLevelNames().join(", "))); }
+
+  void toolkitTextsAreRussianUnderARussianLocale() {
+    // The details button is the toolkit's, not the program's: its text comes
+    // from the toolkit's translations (the test runs under ru_RU.UTF-8).
+    QMessageBox box;
+    box.setDetailedText(QStringLiteral("details"));
+    QStringList texts;
+    for (QAbstractButton* button : box.buttons())
+      if (box.buttonRole(button) == QMessageBox::ActionRole) texts << button->text();
+    QCOMPARE(texts, QStringList{U("Показать подробности...")});
+  }
 
   void windowFollowsDescription() {
     TForm2 form(Unattached());

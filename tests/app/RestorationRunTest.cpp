@@ -166,8 +166,8 @@ TEST_F(RestorationRunTest, AKeyWithAFractionIsNeverRoundedIntoAnotherRow) {
   demo::TOrderService service(Answers({{"7", demo::TOrderService::TextReply(200, kAnswer)}}));
   TRun run(db, service);
   run.Execute();
-  EXPECT_EQ(SendDates(db), (std::map<std::string, std::string>{
-                               {"5.50", kOld}, {"5.00", kOld}, {"6.00", kOld}, {"8.00", kSent}}));
+  EXPECT_EQ(SendDates(db),
+            (std::map<std::string, std::string>{{"5.50", kOld}, {"5.00", kOld}, {"6.00", kOld}, {"8.00", kSent}}));
   ASSERT_EQ(run.report.size(), 2u);
   EXPECT_EQ(run.report[0], "orderdates: order 7: 1 of 2 goods lines kept, key not usable: '5,50' cannot be read "
                            "exactly as a 64-bit integer");

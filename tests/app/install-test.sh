@@ -30,7 +30,7 @@ if [ "$mode" = package ]; then
   for dep in libfbclient2 qt6-qpa-plugins libqt6widgets6; do
     grep -q "\\b$dep\\b" <<<"$depends" || fail "Depends lacks $dep: $depends"
   done
-  [ "$(dpkg-deb --field "$deb" Recommends)" = firebird3.0-server-core ] || fail "Recommends: $control"
+  [ "$(dpkg-deb --field "$deb" Recommends)" = "firebird3.0-server-core, qt6-translations-l10n" ] || fail "Recommends: $control"
   # The maintainer and the licence are the build's settings, and they name
   # a real contact, not a documentation address.
   setting() { sed -n "s/^$1:STRING=//p" "$build/CMakeCache.txt"; }

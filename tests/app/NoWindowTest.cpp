@@ -1,0 +1,267 @@
+// The program without a window and without any display: real runs of the
+// installed program's build with DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM
+// unset, against real databases and a real order service.
+#include "tests/app/support/AppTestSupport.h"
+#include "tests/db/support/TestDatabase.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTest>
+
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
+#ifndef ORDERDATES_PROGRAM
+#error "ORDERDATES_PROGRAM must name the program"
+#endif
+
+using namespace od;
+using namespace od::apptest;
+
+namespace {
+
+constexpr char kDate[] = "05.03.2024 14:07:09";
+constexpr char kStored[] = "2024-03-05 14:07:09.000";
+
+QProcessEnvironment WithoutDisplay() {
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) environment.remove(name);
+  environment.insert("LANG", "ru_RU.UTF-8");
+  environment.insert("LC_ALL", "ru_RU.UTF-8");
+  return environment;
+}
+
+QStringList Options(const std::string& db, const std::string& host) {
+  return {"--no-window", "--database", QString::fromStdString(db), "--service", QString::fromStdString(host)};
+}
+
+struct TFinished {
+  bool Normal = false; // ended by exit, not by a signal or a crash
+  int ExitCode = -1;
+  QString Out;
+  QString Err;
+};
+
+TFinished Finish(QProcess& process) {
+  TFinished finished;
+  if (!process.waitForFinished(120000)) {
+    process.kill();
+    process.waitForFinished(30000);
+    return finished;
+  }
+  finished.Normal = process.exitStatus() == QProcess::NormalExit;
+  finished.ExitCode = process.exitCode();
+  finished.Out = QString::fromUtf8(process.readAllStandardOutput());
+  finished.Err = QString::fromUtf8(process.readAllStandardError());
+  return finished;
+}
+
+TFinished Run(const QStringList& args, const QProcessEnvironment& environment = WithoutDisplay()) {
+  QProcess process;
+  process.setProcessEnvironment(environment);
+  process.start(QStringLiteral(ORDERDATES_PROGRAM), args);
+  process.waitForStarted(30000);
+  return Finish(process);
+}
+
+// What a terminal shows of `bytes`: carriage returns go back to the start of
+// the line, ESC [ K erases to its end, line feeds end it.
+QStringList ScreenLines(const QString& bytes, QString& unfinished) {
+  QStringList lines;
+  QString line;
+  qsizetype column = 0;
+  for (qsizetype i = 0; i < bytes.size(); ++i) {
+    const QChar c = bytes.at(i);
+    if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      lines << line;
+      line.clear();
+      column = 0;
+    } else if (c == '\x1b' && bytes.mid(i, 3) == "\x1b[K") {
+      line.truncate(column);
+      i += 2;
+    } else {
+      if (column < line.size())
+        line[column] = c;
+      else
+        line += c;
+      ++column;
+    }
+  }
+  unfinished = line;
+  return lines;
+}
+
+} // namespace
+
+class NoWindowTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void initTestCase() { test::TestRunDirectory(); }
+
+  void runs_data() {
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<bool>("databaseThere");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("errStarts");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("whole run") << QStringList{} << true << 0 << U("Даты восстановлены\n")
+                               << "orderdates: order 9: 1 goods line kept" << true;
+    QTest::newRow("dry run") << QStringList{"--dry-run"} << true << 0
+                             << U("Проверка завершена, изменения не сохранены\n")
+                             << "orderdates: order 9: 1 goods line kept" << false;
+    QTest::newRow("database cannot be opened")
+        << QStringList{} << false << 3 << QString()
+        << "orderdates: stopped before the commit after 0 goods lines, nothing saved: Form2.DB:" << false;
+  }
+  void runs() {
+    QFETCH(QStringList, extra);
+    QFETCH(bool, databaseThere);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QString, errStarts);
+    QFETCH(bool, written);
+    test::TestDatabase db("terminal");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}, {2, 7}, {3, 9}});
+    demo::TOrderService service(ScriptedHandler({{"7", std::string(kDate) + "\r\n"}}));
+    const std::string path = databaseThere ? db.Path() : test::TestRunDirectory() + "/missing/none.fdb";
+
+    const TFinished finished = Run(Options(path, service.Host()) + extra);
+    QVERIFY2(finished.Normal, qPrintable(finished.Err));
+    QCOMPARE(finished.ExitCode, exitCode);
+    QCOMPARE(finished.Out, out);
+    QVERIFY2(finished.Err.startsWith(errStarts), qPrintable(finished.Err));
+    // Not a terminal: no progress drawing at all.
+    QVERIFY2(!finished.Err.contains('\r'), qPrintable(finished.Err));
+    if (!databaseThere) {
+      // The error the window's box would show, and nothing waits for a click.
+      QVERIFY2(finished.Err.contains("\norderdates: Form2.DB:\n  Unsuccessful execution"), qPrintable(finished.Err));
+      return;
+    }
+    QVERIFY2(finished.Err.contains("orderdates: " + QString(written ? "updated" : "would update") + " 2 of 3"),
+             qPrintable(finished.Err));
+    const std::string date = written ? kStored : kOldDate;
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, date}, {2, date}, {3, kOldDate}}));
+  }
+
+  void terminationSignalMidRun() {
+    test::TestDatabase db("terminal-signal");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}, {2, 8}, {3, 9}});
+    HoldingService held(2);
+    QProcess process;
+    process.setProcessEnvironment(WithoutDisplay());
+    process.start(QStringLiteral(ORDERDATES_PROGRAM), Options(db.Path(), held.Service().Host()));
+    QVERIFY(process.waitForStarted(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(held.Service().RequestCount() >= 2, 60000);
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    const TFinished finished = Finish(process);
+    QVERIFY(finished.Normal);
+    QCOMPARE(finished.ExitCode, 128 + SIGTERM);
+    QVERIFY2(finished.Err.contains("orderdates: stopped before the commit"), qPrintable(finished.Err));
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, kOldDate}, {3, kOldDate}}));
+  }
+
+  void windowWithoutDisplay_data() {
+    QTest::addColumn<QString>("display");
+    QTest::newRow("no display named") << QString();
+    // A display that nobody serves.
+    QTest::newRow("display not there") << ":97";
+  }
+  void windowWithoutDisplay() {
+    QFETCH(QString, display);
+    QProcessEnvironment environment = WithoutDisplay();
+    if (!display.isEmpty()) environment.insert("DISPLAY", display);
+    const TFinished finished = Run({"--database", "/nonexistent/x.fdb"}, environment);
+    QVERIFY2(finished.Normal, "ended by a signal: a core, not a message");
+    QCOMPARE(finished.ExitCode, 1);
+    const QStringList lines = finished.Err.split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), qsizetype{1});
+    QVERIFY2(lines.front().startsWith("orderdates: no display") && lines.front().contains("--no-window"),
+             qPrintable(finished.Err));
+  }
+
+  void progressLineOnATerminal() {
+    constexpr int kColumns = 60;
+    test::TestDatabase db("terminal-progress");
+    CreateOrderSchema(db);
+    std::vector<std::pair<int, int>> goods;
+    for (int i = 1; i <= 60; ++i) goods.emplace_back(i, 100 + i / 2);
+    InsertGoods(db, goods);
+    // A little slow, so that the line redraws on the way; order 110 has no
+    // date, so that a report line comes in the middle of the walk.
+    demo::TOrderService service([](const std::string& target) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (demo::OrderOfTarget(target) == "110") return ScriptedReply("404:Not found\r\n");
+      return ScriptedReply(U("05.03.2024 14:07:09\r\n").toStdString());
+    });
+
+    int master = -1;
+    int terminal = -1;
+    winsize size{};
+    size.ws_col = kColumns;
+    size.ws_row = 24;
+    QCOMPARE(::openpty(&master, &terminal, nullptr, nullptr, &size), 0);
+    QProcess process;
+    process.setProcessEnvironment(WithoutDisplay());
+    // Standard error is the terminal; standard output stays a pipe.
+    process.setChildProcessModifier([terminal] { ::dup2(terminal, STDERR_FILENO); });
+    process.start(QStringLiteral(ORDERDATES_PROGRAM), Options(db.Path(), service.Host()));
+    QVERIFY(process.waitForStarted(30000));
+    ::close(terminal);
+    QByteArray shown;
+    auto drain = [&] {
+      char buffer[4096];
+      for (;;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 0) <= 0) return;
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) return;
+        shown.append(buffer, static_cast<int>(n));
+      }
+    };
+    while (!process.waitForFinished(20)) drain();
+    drain();
+    ::close(master);
+    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), U("Даты восстановлены\n"));
+
+    const QString text = QString::fromUtf8(shown);
+    // Drawn in place: several frames, each a carriage return away from the
+    // last, each with its percentage and within the terminal's width.
+    const QStringList frames = text.split("\x1b[K", Qt::SkipEmptyParts);
+    int drawn = 0;
+    for (QString frame : frames) {
+      frame = frame.section('\r', 0, 0).section('\n', 0, 0);
+      if (!frame.contains('%')) continue;
+      ++drawn;
+      QVERIFY2(frame.size() < kColumns, qPrintable(frame));
+    }
+    QVERIFY2(drawn >= 2, qPrintable(text));
+    // What stays on the screen: the report lines alone, each whole; the
+    // progress line was cleared before each and replaced at the end.
+    QString unfinished;
+    const QStringList lines = ScreenLines(text, unfinished);
+    QVERIFY2(unfinished.isEmpty(), qPrintable(unfinished));
+    QCOMPARE(lines.size(), qsizetype{2});
+    QVERIFY2(lines.at(0).startsWith("orderdates: order 110: 2 goods lines kept"), qPrintable(lines.at(0)));
+    QVERIFY2(lines.at(1).startsWith("orderdates: updated 58 of 60"), qPrintable(lines.at(1)));
+  }
+};
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  NoWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "NoWindowTest.moc"
