@@ -31,9 +31,7 @@ THttpGetResult FailedResult(int code, std::string text) {
 
 THttpGetPool::THttpGetPool(int workers, THttpGetOptions options)
     : maxWorkers_(static_cast<std::size_t>(std::max(workers, 1))), options_(std::move(options)) {
-  workerHook_.Interval = kWorkerInterval;
-  workerHook_.OnWait = [this] { return !abandoned_.load() && !ProcessStopRequested(); };
-  options_.Hook = &workerHook_;
+  options_.Hook = nullptr;
 }
 
 THttpGetPool::~THttpGetPool() {
@@ -108,7 +106,12 @@ THttpPoolAnswer THttpGetPool::Take(std::size_t ticket, const THttpWaitHook* hook
       lock.lock();
       next = std::chrono::steady_clock::now() + hook->Interval;
       if (goOn || done()) continue;
-      if (!slots_.at(ticket).Started) queue_.erase(std::find(queue_.begin(), queue_.end(), ticket));
+      const TSlot& slot = slots_.at(ticket);
+      if (slot.Started) {
+        slot.GivenUp->store(true);
+      } else {
+        queue_.erase(std::find(queue_.begin(), queue_.end(), ticket));
+      }
       slots_.erase(ticket);
       return THttpPoolAnswer{AbandonedResult(), {}};
     }
@@ -136,6 +139,13 @@ void THttpGetPool::Abandon() {
 }
 
 void THttpGetPool::Work() {
+  // Set by a taker that gives up on this worker's request, under mutex_ and
+  // only while the request is in flight.
+  std::atomic<bool> givenUp{false};
+  THttpWaitHook hook{kWorkerInterval,
+                     [this, &givenUp] { return !abandoned_.load() && !givenUp.load() && !ProcessStopRequested(); }};
+  THttpGetOptions options = options_;
+  options.Hook = &hook;
   std::unique_lock<std::mutex> lock(mutex_);
   while (true) {
     ++idle_;
@@ -146,6 +156,8 @@ void THttpGetPool::Work() {
     queue_.pop_front();
     TSlot& slot = slots_.at(ticket);
     slot.Started = true;
+    givenUp.store(false);
+    slot.GivenUp = &givenUp;
     const std::string url = std::move(slot.Url);
     lock.unlock();
 
@@ -155,7 +167,7 @@ void THttpGetPool::Work() {
       answer.Result = AbandonedResult();
     } else {
       try {
-        answer.Result = HttpGetLines(url, answer.Lines, options_);
+        answer.Result = HttpGetLines(url, answer.Lines, options);
       } catch (const ESocketError& error) {
         answer.Result = FailedResult(error.ErrorCode(), error.ErrorMessage());
       } catch (const std::exception& error) {

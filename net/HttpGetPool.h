@@ -40,7 +40,8 @@ public:
 
   // `options.Hook` is ignored: the workers' waits use a hook of the pool's
   // own (every kWorkerInterval) that abandons the request once the pool is
-  // abandoned or a termination signal has arrived. Signals reach the main
+  // abandoned, its taker has given up on it or a termination signal has
+  // arrived. Signals reach the main
   // thread only, so the workers ask for them rather than being woken.
   // `workers` below 1 counts as 1.
   THttpGetPool(int workers, THttpGetOptions options);
@@ -62,7 +63,7 @@ public:
   // this thread every hook->Interval; when it returns false the wait ends and
   // the answer is an abandoned one: Ok false, ErrorCode 10004 and that code's
   // text. The ticket is taken all the same: a request of it not started yet
-  // never starts, and an answer still to come is dropped.
+  // never starts, and one in flight is abandoned like those of Abandon.
   THttpPoolAnswer Take(std::size_t ticket, const THttpWaitHook* hook);
   // No new request starts; requests in flight end within about one
   // kWorkerInterval. Their answers, and those of requests never started, are
@@ -77,6 +78,8 @@ private:
     std::string Url; // until a worker takes the request
     bool Started = false;
     bool Done = false;
+    // The flag its worker's wait hook asks while the request is in flight.
+    std::atomic<bool>* GivenUp = nullptr;
     THttpPoolAnswer Answer;
   };
 
@@ -87,7 +90,6 @@ private:
 
   const std::size_t maxWorkers_;
   THttpGetOptions options_;
-  THttpWaitHook workerHook_;
 
   mutable std::mutex mutex_;
   std::condition_variable work_;                 // workers: a request queued, or abandoned
