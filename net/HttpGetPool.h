@@ -41,8 +41,8 @@ public:
   // `options.Hook` is ignored: the workers' waits use a hook of the pool's
   // own (every kWorkerInterval) that abandons the request once the pool is
   // abandoned, its taker has given up on it or a termination signal has
-  // arrived. Signals reach the main
-  // thread only, so the workers ask for them rather than being woken.
+  // arrived. Signals reach the main thread only, so the workers ask for them
+  // rather than being woken; their signal mask stays as they inherit it.
   // `workers` below 1 counts as 1.
   THttpGetPool(int workers, THttpGetOptions options);
   // Abandons what is queued or in flight and joins the workers: within about
