@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include "app/Program.h"
+#include "app/ReportFile.h"
 #include "app/TerminalRun.h"
 #include "base/Ascii.h"
 #include "base/StopSignals.h"
@@ -194,6 +195,7 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
   std::optional<std::string> database;
   std::optional<std::string> service;
   std::optional<std::string> user;
+  std::optional<std::string> report;
   bool help = false;
   bool version = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -210,6 +212,7 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
     std::optional<std::string>* target = name == "--database"  ? &database
                                          : name == "--service" ? &service
                                          : name == "--user"    ? &user
+                                         : name == "--report"  ? &report
                                                                : nullptr;
     if (target != nullptr) {
       std::string value;
@@ -272,6 +275,7 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
   if (password && !ValidCredential(*password))
     return refuse("ISC_PASSWORD cannot be used: it has blanks at its ends or control characters");
 
+  if (report) startup.ReportFile = *report;
   if (database) startup.Description.DBName = *database;
   if (service) startup.Description.ServiceHost = *service;
   if (user) SetParameter(startup.Description.DBParams, "user_name", *user);
@@ -302,6 +306,8 @@ std::string HelpText(const TForm2Description& builtIn) {
          "  --no-window            run in the terminal, without a window or a display:\n"
          "                         a progress line when standard error is a terminal,\n"
          "                         the final message on standard output\n"
+         "  --report FILE          write the report to FILE too, in UTF-8 (a new file:\n"
+         "                         one that is there is emptied first)\n"
          "  --help                 print this help and exit\n"
          "  --version              print the version and exit\n"
          "\n"
@@ -311,18 +317,29 @@ std::string HelpText(const TForm2Description& builtIn) {
          "\n"
          "A report goes to standard error: one line per order whose goods lines kept\n"
          "their value, with the reason, then 'orderdates: updated N of M goods lines'.\n"
+         "When standard error is not a terminal and --report is not given, the report\n"
+         "goes to a new file too, named after the run's date and time, in\n"
+         "$XDG_STATE_HOME/orderdates/ (by default ~/.local/state/orderdates/).\n"
+         "\n"
+         "The service's dates are read in the form of the regional settings (LC_TIME);\n"
+         "the shop's service writes them the Russian way:\n"
+         "  LC_ALL=ru_RU.UTF-8 orderdates --database /srv/shop/SHOP.FDB\n"
          "\n"
          "Exit status:\n"
-         "  0  the run committed (with --dry-run: the run completed)\n"
+         "  0  the run committed (with --dry-run: the run completed), every goods line\n"
+         "     got its date\n"
          "  1  start-up failed\n"
          "  2  bad option or value\n"
          "  3  the run stopped before its commit; nothing was saved\n"
-         "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP); nothing was saved\n";
+         "  4  the run committed (with --dry-run: completed), but goods lines kept\n"
+         "     their value (see the report)\n"
+         "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP) before the commit;\n"
+         "     nothing was saved (after the commit: 0 or 4)\n";
 }
 
 std::string VersionText() { return std::string(kProgram) + " " + ORDERDATES_VERSION + "\n"; }
 
-int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn) {
+int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn, const TClock& clock) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
   const TStartup startup = ReadCommandLine(args, builtIn, [](const char* name) { return std::getenv(name); });
@@ -344,7 +361,12 @@ int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn) {
     SettleClientSignalHandling();
     InstallStopSignalHandlers();
   }
-  if (startup.NoWindow) return RunWithoutWindow(startup.Description);
+  const std::time_t started = clock ? clock() : std::time(nullptr);
+  TReportFile reportFile;
+  if (startup.NoWindow) {
+    reportFile.Open(startup.ReportFile, started);
+    return RunWithoutWindow(startup.Description, reportFile);
+  }
   if (!DisplayNamed()) {
     std::fprintf(stderr, "%s\n", NoDisplayText("DISPLAY and WAYLAND_DISPLAY are not set").c_str());
     return kExitStartupFailed;
@@ -357,7 +379,10 @@ int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn) {
     const TToolkitStartGuard guard;
     app = std::make_unique<TApplication>(toolkitArgc, argv);
   }
-  return RunProgram(*app, startup.Description);
+  // Once the display is known to work: a program that cannot show its
+  // window leaves no empty report behind.
+  reportFile.Open(startup.ReportFile, started);
+  return RunProgram(*app, startup.Description, &reportFile);
 }
 
 } // namespace od

@@ -4,9 +4,12 @@
 #include "base/Exception.h"
 #include "text/Cp1251.h"
 
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -53,10 +56,23 @@ void ShowExceptionBox(const std::string& text) {
   box.exec();
 }
 
-void ShowMessage(const std::string& text, const std::string& details) {
+void ShowMessage(const std::string& text, TMessageIcon icon) {
   QMessageBox box;
-  PrepareBox(box, QMessageBox::NoIcon, TitleText(), text);
-  if (!details.empty()) box.setDetailedText(ToQt(details));
+  PrepareBox(box, icon == TMessageIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, TitleText(), text);
+  // The box wraps its text at a width of its own, about half the screen: a
+  // line of counts or a file's path broken in two reads worse than a wider
+  // box (the toolkit still keeps it within the screen).
+  for (QLabel* label : box.findChildren<QLabel*>()) {
+    if (label->text() != box.text()) continue;
+    label->ensurePolished();
+    const QFontMetrics metrics = label->fontMetrics();
+    int widest = 0;
+    for (const QString& line : box.text().split(QLatin1Char('\n')))
+      widest = std::max(widest, metrics.horizontalAdvance(line));
+    // A blank's width to spare: the label lays lines out a pixel wider
+    // than their advance now and then.
+    label->setMinimumWidth(widest + metrics.horizontalAdvance(QLatin1Char(' ')));
+  }
   if (TApplication* app = Application()) {
     // Once the program has been asked to end, nobody waits for the user: the
     // window closes after the next event.

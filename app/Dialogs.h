@@ -14,11 +14,13 @@ std::string ExceptionDisplayText(const std::string& message);
 // error icon and one OK button. Returns when it is dismissed.
 void ShowExceptionBox(const std::string& text);
 
-// The modal message window: the program title as caption, no icon, one "OK"
-// button that is default and cancel button at once. Returns when it is
-// dismissed, or by itself once the program has been asked to end. Non-empty
-// `details` are behind the box's details button, hidden until asked for.
-void ShowMessage(const std::string& text, const std::string& details = std::string());
+enum class TMessageIcon { None, Warning };
+
+// The modal message window: the program title as caption, no icon (or the
+// warning icon), one "OK" button that is default and cancel button at once.
+// Returns when it is dismissed, or by itself once the program has been asked
+// to end. The box is at least as wide as the text's longest line.
+void ShowMessage(const std::string& text, TMessageIcon icon = TMessageIcon::None);
 
 // "Exception %s in module %s at %p." plus the message for a failure during
 // start-up, before the event loop runs.

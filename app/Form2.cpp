@@ -175,7 +175,14 @@ void TForm2::Waiting() {
   if (labelDue) label1_->repaint();
 }
 
-void TForm2::ShowFinalMessage(const std::string& text, const std::string& details) { ShowMessage(text, details); }
+void TForm2::ShowFinalMessage(const std::string& text, const std::string& details) {
+  // The counts stand under the text, read without a click; a run that had
+  // goods lines and updated none of them is a warning, not a success.
+  const TRunReport& report = run_->Report();
+  const bool noneUpdated = report.GoodsLines() > 0 && report.UpdatedLines() == 0;
+  ShowMessage(details.empty() ? text : text + "\n\n" + details,
+              noneUpdated ? TMessageIcon::Warning : TMessageIcon::None);
+}
 
 void TForm2::ShowError(const std::exception& error) {
   if (TApplication* app = Application()) app->HandleException(error);

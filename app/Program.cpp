@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/Form2.h"
+#include "app/ReportFile.h"
 #include "app/StopWatcher.h"
 #include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
@@ -21,7 +22,7 @@ std::string ModuleName() {
 
 } // namespace
 
-int RunProgram(TApplication& app, const TForm2Description& description) {
+int RunProgram(TApplication& app, const TForm2Description& description, TReportFile* reportFile) {
   // Before anything else: from here on a termination signal ends the
   // program cleanly, with 128 + its number.
   TStopWatcher stopWatcher(app);
@@ -30,6 +31,7 @@ int RunProgram(TApplication& app, const TForm2Description& description) {
     LoadLocaleFormats();
     app.SetTitle(ProgramTitle());
     form = std::make_unique<TForm2>(description);
+    if (reportFile != nullptr) reportFile->Attach(form->Run().Report(), WriteToStandardError);
     stopWatcher.Watch(*form->DB());
     form->ShowCentred();
   } catch (const std::exception& e) {
@@ -42,12 +44,13 @@ int RunProgram(TApplication& app, const TForm2Description& description) {
   }
   app.Run();
   const TForm2::TRunState state = form->RunState();
+  const bool linesKept = form->Run().Report().KeptLines() > 0;
   // Ended before the timer started the run: the report has not said a word
   // yet.
   form->Run().EndedBeforeStart();
   // Whatever the run left open is rolled back and detached here.
   form.reset();
-  return ExitStatus(state == TForm2::TRunState::Committed ? kExitCommitted : kExitNotCommitted);
+  return RunExitStatus(state == TForm2::TRunState::Committed, linesKept);
 }
 
 } // namespace od

@@ -6,9 +6,13 @@
 
 namespace od {
 
-// Start-up, the event loop and the end of the program, with the main window
-// built from `description`. Returns the process exit status (ExitStatus.h).
+class TReportFile;
 
-int RunProgram(TApplication& app, const TForm2Description& description);
+// Start-up, the event loop and the end of the program, with the main window
+// built from `description`. The report goes to standard error and, when
+// `reportFile` is given, to that file too. Returns the process exit status
+// (ExitStatus.h).
+
+int RunProgram(TApplication& app, const TForm2Description& description, TReportFile* reportFile = nullptr);
 
 } // namespace od

@@ -1,9 +1,12 @@
 #include "app/RunReport.h"
 
+#include "base/Ascii.h"
 #include "text/Cp1251.h"
+#include "text/LocaleFormats.h"
 #include "text/SystemText.h"
 
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <string_view>
 
@@ -65,36 +68,59 @@ bool IsC0Control(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
 bool HasDatePart(TDateTime value) noexcept { return value <= -1.0 || value >= 1.0; }
 
-std::string TerminalText(const std::string& cp1251, size_t limit) {
+std::string ReportText(const std::string& cp1251, size_t limit) {
   // 0x98 is the one byte the code page leaves without a character.
   const std::string safe = Defused(cp1251, limit, [](std::string_view text, size_t i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     return IsC0Control(byte) || byte == 0x98;
   });
-  return Utf8ToSystemText(Cp1251ToUtf8(safe));
+  return Cp1251ToUtf8(safe);
 }
 
-std::string ServiceTerminalText(const std::string& bytes, size_t limit) {
-  if (IsAscii(bytes) || !IsWellFormedUtf8(bytes)) return TerminalText(bytes, limit);
+std::string TerminalText(const std::string& cp1251, size_t limit) {
+  return Utf8ToSystemText(ReportText(cp1251, limit));
+}
+
+std::string ServiceReportText(const std::string& bytes, size_t limit) {
+  if (IsAscii(bytes) || !IsWellFormedUtf8(bytes)) return ReportText(bytes, limit);
   // Cut at a character's start, so that the cut leaves no broken sequence.
   while (limit < bytes.size() && (static_cast<unsigned char>(bytes[limit]) & 0xC0) == 0x80) --limit;
   // The C1 controls U+0080..U+009F (C2 80..C2 9F) steer a terminal as well.
-  const std::string safe = Defused(bytes, limit, [](std::string_view text, size_t i) {
+  return Defused(bytes, limit, [](std::string_view text, size_t i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (IsC0Control(byte)) return true;
     if (byte == 0xC2 && i + 1 < text.size()) return static_cast<unsigned char>(text[i + 1]) <= 0x9F;
     return byte >= 0x80 && byte <= 0x9F && i > 0 && static_cast<unsigned char>(text[i - 1]) == 0xC2;
   });
-  return Utf8ToSystemText(safe);
 }
 
-TRunReport::TRunReport()
-    : sink_([](const std::string& line) {
-        // A reader that has gone (a closed pipe) costs the line, not the run.
-        std::fputs(line.c_str(), stderr);
-        std::fputc('\n', stderr);
-        std::clearerr(stderr);
-      }) {}
+void WriteToStandardError(const std::string& utf8Line) {
+  // A reader that has gone (a closed pipe) costs the line, not the run.
+  const std::string line = Utf8ToSystemText(utf8Line) + "\n";
+  std::fputs(line.c_str(), stderr);
+  std::clearerr(stderr);
+}
+
+bool LooksLikeDate(std::string_view text) noexcept {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  char delimiter = 0;
+  for (int group = 0; group < 3; ++group) {
+    const size_t start = i;
+    while (i < text.size() && IsDigit(text[i])) ++i;
+    if (i == start || i - start > 4) return false;
+    if (group == 2) break;
+    if (i == text.size() || (text[i] != '.' && text[i] != '/' && text[i] != '-')) return false;
+    if (delimiter != 0 && text[i] != delimiter) return false;
+    delimiter = text[i++];
+  }
+  // A time may follow; nothing else.
+  for (; i < text.size(); ++i)
+    if (!IsDigit(text[i]) && text[i] != ' ' && text[i] != ':' && text[i] != '.') return false;
+  return true;
+}
+
+TRunReport::TRunReport() : sink_(WriteToStandardError) {}
 
 void TRunReport::GoodsLine(const std::string* order, const TGoodsLineOutcome& outcome) {
   if (order != nullptr && (!orderOpen_ || *order != order_)) {
@@ -112,13 +138,15 @@ void TRunReport::GoodsLine(const std::string* order, const TGoodsLineOutcome& ou
   }
   ++kept_[static_cast<size_t>(outcome.Reason)];
   if (orderKept_++ == 0) orderFirstKept_ = outcome;
+  if (outcome.Reason == TKeptReason::NoDate && dateLikeAnswer_.empty() && LooksLikeDate(outcome.Text))
+    dateLikeAnswer_ = outcome.Text;
 }
 
 void TRunReport::FlushOrder() {
   if (!orderOpen_) return;
   orderOpen_ = false;
   if (orderKept_ == 0) return;
-  std::string line = std::string(kPrefix) + "order " + TerminalText(order_, 40) + ": ";
+  std::string line = std::string(kPrefix) + "order " + ReportText(order_, 40) + ": ";
   line += orderKept_ == orderLines_ ? GoodsLineCount(orderKept_)
                                     : std::to_string(orderKept_) + " of " + GoodsLineCount(orderLines_);
   line += " kept, ";
@@ -126,11 +154,11 @@ void TRunReport::FlushOrder() {
   const std::string& text = orderFirstKept_.Text;
   switch (orderFirstKept_.Reason) {
   case TKeptReason::NoDate:
-    line += text.empty() ? std::string(": the answer was empty") : ": \"" + ServiceTerminalText(text) + "\"";
+    line += text.empty() ? std::string(": the answer was empty") : ": \"" + ServiceReportText(text) + "\"";
     break;
-  case TKeptReason::RequestFailed: line += ": " + ServiceTerminalText(text, 400); break;
+  case TKeptReason::RequestFailed: line += ": " + ServiceReportText(text, 400); break;
   default:
-    if (!text.empty()) line += ": " + TerminalText(text, 400);
+    if (!text.empty()) line += ": " + ReportText(text, 400);
     break;
   }
   sink_(line);
@@ -138,13 +166,29 @@ void TRunReport::FlushOrder() {
 
 void TRunReport::Finish(bool dryRun) {
   FlushOrder();
+  FlushLocaleHint();
   sink_(Summary(dryRun));
 }
 
 void TRunReport::Stopped(const std::string& message) {
   FlushOrder();
+  FlushLocaleHint();
   sink_(std::string(kPrefix) + "stopped before the commit after " + GoodsLineCount(goodsLines_) +
-        ", nothing saved: " + TerminalText(message, 400));
+        ", nothing saved: " + ReportText(message, 400));
+}
+
+void TRunReport::FlushLocaleHint() {
+  // Answers written in another locale's date form fail one by one, each
+  // with a line of its own that does not say why; the cause is said once.
+  // Under a Russian locale the advice would be no help.
+  if (dateLikeAnswer_.empty() || LocaleFormats.PrimaryLanguage == kLangRussian) return;
+  const char* locale = std::setlocale(LC_TIME, nullptr);
+  sink_(std::string(kPrefix) + "answers such as \"" + ServiceReportText(dateLikeAnswer_) +
+        "\" look like dates but do not read as dates under the regional settings in force (" +
+        (locale != nullptr ? ReportText(locale, 40) : std::string("?")) + "), which expect dates as " +
+        ReportText(LocaleFormats.ShortDatePattern, 40) +
+        "; to read them the Russian way, run under a Russian locale: LC_ALL=ru_RU.UTF-8 orderdates ...");
+  dateLikeAnswer_.clear();
 }
 
 std::string TRunReport::Summary(bool dryRun) const {
@@ -163,16 +207,22 @@ std::string TRunReport::Summary(bool dryRun) const {
 }
 
 std::string TRunReport::Details(bool dryRun) const {
-  std::string text = dryRun ? "Было бы обновлено строк товаров: " : "Обновлено строк товаров: ";
-  text += std::to_string(updated_) + " из " + std::to_string(goodsLines_) + ".\n";
+  // "из 1 строки", "из 21 строки", but "из 11 строк", "из 5 строк".
+  const bool one = goodsLines_ % 10 == 1 && goodsLines_ % 100 != 11;
+  std::string text = dryRun ? "Было бы обновлено " : "Обновлено ";
+  text += std::to_string(updated_) + " из " + std::to_string(goodsLines_) +
+          (one ? " строки товаров\n" : " строк товаров\n");
   text += "Не изменено: " + std::to_string(KeptLines()) + ", из них:\n";
   for (int reason = 0; reason < kKeptReasonCount; ++reason) {
-    const TReasonWords& words = kReasonWords[static_cast<size_t>(reason)];
-    if (!words.AlwaysCounted && kept_[static_cast<size_t>(reason)] == 0) continue;
-    text += std::string("  ") + words.Russian + ": " + std::to_string(kept_[static_cast<size_t>(reason)]) + "\n";
+    const std::int64_t count = kept_[static_cast<size_t>(reason)];
+    if (count > 0)
+      text +=
+          std::string("  ") + kReasonWords[static_cast<size_t>(reason)].Russian + ": " + std::to_string(count) + "\n";
   }
-  text += "Подробности по каждому заказу выводятся в стандартный поток ошибок.";
-  return Cp(text);
+  std::string where = Cp(listFile_.empty() ? "Подробности по каждому заказу выводятся в стандартный поток ошибок."
+                                           : "Подробности по каждому заказу записаны в файл:\n");
+  if (!listFile_.empty()) where += SystemTextToCp1251(listFile_);
+  return Cp(text) + where;
 }
 
 } // namespace od

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace od {
 
@@ -34,16 +35,20 @@ struct TGoodsLineOutcome {
 
 // Counts what the restoration run did with each goods line and tells it: one
 // line per order whose goods lines kept their value, as soon as the order is
-// done, and a closing summary, written in the terminal's encoding.
+// done, and a closing summary. Lines are UTF-8, whatever the locale, so that
+// a copy in a file reads the same everywhere; a terminal gets them in its
+// own code set.
 class TRunReport {
 public:
-  // Receives each finished report line, without its line break.
+  // Receives each finished report line, UTF-8, without its line break.
   using TSink = std::function<void(const std::string&)>;
 
-  // The default sink writes to standard error; a line that cannot be written
-  // (the reader has gone) is dropped.
+  // The default sink writes to standard error (WriteToStandardError).
   TRunReport();
   void SetSink(TSink sink) { sink_ = std::move(sink); }
+  // The file that holds every report line, for the final message to name;
+  // empty when standard error alone has them. In the system's bytes.
+  void SetListFile(std::string path) { listFile_ = std::move(path); }
 
   // One goods line of `order` (nullptr when its order number could not be
   // read: it counts with the order walked before it) and what became of it.
@@ -61,13 +66,18 @@ public:
 
   // The summary line, "orderdates: updated N of M goods lines; kept: ...".
   std::string Summary(bool dryRun) const;
-  // The same counts in Russian, code page 1251, for the final message.
+  // The same counts in Russian, code page 1251, for the final message, with
+  // where the list of orders is.
   std::string Details(bool dryRun) const;
 
 private:
   void FlushOrder();
+  void FlushLocaleHint();
 
   TSink sink_;
+  std::string listFile_;
+  // The first answer that looked like a date and did not read as one.
+  std::string dateLikeAnswer_;
   std::int64_t goodsLines_ = 0;
   std::int64_t updated_ = 0;
   std::array<std::int64_t, kKeptReasonCount> kept_{};
@@ -84,14 +94,24 @@ private:
 // on day 0 (30 Dec 1899), which no order was ever sent on.
 bool HasDatePart(TDateTime value) noexcept;
 
-// Code page 1251 text for one report line on the terminal: in the locale's
-// code set, line breaks as one blank, other control bytes shown as \xNN (an
-// answer or a message cannot steer the terminal), cut after `limit` bytes of
-// the source.
-std::string TerminalText(const std::string& cp1251, size_t limit = 200);
+// A report line as standard error gets it: in the locale's code set; a line
+// that cannot be written (the reader has gone) is dropped.
+void WriteToStandardError(const std::string& utf8Line);
+
+// Whether an answer looks like a date: three groups of digits joined by one
+// of the date delimiters ('.', '/', '-'), optionally followed by a time
+// ("01.03.2024 16:19:45", "2024-03-01").
+bool LooksLikeDate(std::string_view text) noexcept;
+
+// Code page 1251 text for one report line, as UTF-8: line breaks as one
+// blank, other control bytes shown as \xNN (an answer or a message cannot
+// steer the terminal), cut after `limit` bytes of the source.
+std::string ReportText(const std::string& cp1251, size_t limit = 200);
 // The same for the service's own bytes: text that is valid UTF-8 (and not
 // plain ASCII) is taken as UTF-8, as most web scripts write today; anything
 // else as code page 1251.
-std::string ServiceTerminalText(const std::string& bytes, size_t limit = 200);
+std::string ServiceReportText(const std::string& bytes, size_t limit = 200);
+// ReportText in the locale's code set, for the terminal.
+std::string TerminalText(const std::string& cp1251, size_t limit = 200);
 
 } // namespace od

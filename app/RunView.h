@@ -30,7 +30,8 @@ public:
   virtual void Waiting() { RepaintNow(); }
 
   // The run's last word: its final message, with the counts that tell what
-  // it did when goods lines kept their value (empty otherwise). Returns once
+  // it did when goods lines kept their value (empty otherwise), to be shown
+  // under the text where the report does not say them already. Returns once
   // the user has taken note, or at once where nobody is asked.
   virtual void ShowFinalMessage(const std::string& text, const std::string& details) = 0;
   // A failure that ended the run before its commit, or after it. The silent

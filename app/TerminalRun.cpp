@@ -2,6 +2,7 @@
 
 #include "app/Dialogs.h"
 #include "app/ExitStatus.h"
+#include "app/ReportFile.h"
 #include "app/RestorationRun.h"
 #include "base/Component.h"
 #include "base/Exception.h"
@@ -187,7 +188,7 @@ void TTerminalView::EndProgram() {
 
 void TTerminalView::WriteReportLine(const std::string& line) {
   ClearLine();
-  Write(stderr, line + "\n");
+  Write(stderr, Utf8ToSystemText(line) + "\n");
   // Drawn again at the next frame.
   nextDraw_ = {};
 }
@@ -216,7 +217,7 @@ void TTerminalView::ShowError(const std::exception& error) {
   Write(stderr, shown);
 }
 
-int RunWithoutWindow(const TRunSettings& settings) {
+int RunWithoutWindow(const TRunSettings& settings, TReportFile& reportFile) {
   // What the toolkit does for the window: the user's locale for the C
   // library, so that the terminal's code set is known.
   std::setlocale(LC_ALL, "");
@@ -228,6 +229,7 @@ int RunWithoutWindow(const TRunSettings& settings) {
     return ExitStatus(kExitStartupFailed);
   }
   TRunState state = TRunState::Waiting;
+  bool linesKept = false;
   {
     TComponent form;
     // Messages name the components as the window's run does.
@@ -237,19 +239,20 @@ int RunWithoutWindow(const TRunSettings& settings) {
     // attach, ours go back at once.
     components.DB->AfterConnect() = [](TFbCustomDatabase&) { InstallStopSignalHandlers(); };
     TRestorationRun run(settings, components, view);
-    run.Report().SetSink([&view](const std::string& line) { view.WriteReportLine(line); });
+    reportFile.Attach(run.Report(), [&view](const std::string& line) { view.WriteReportLine(line); });
     if (ProcessStopRequested())
       run.EndedBeforeStart();
     else
       run.Execute();
     state = run.State();
+    linesKept = run.Report().KeptLines() > 0;
     // The embedded engine's detach after a termination signal was seen to
     // spin for good while the signal's wake-up byte lay unread (the window
     // reads it as soon as it comes); read, the detach ends at once.
     DrainStopWake();
     // Whatever the run left open is rolled back and detached here.
   }
-  return ExitStatus(state == TRunState::Committed ? kExitCommitted : kExitNotCommitted);
+  return RunExitStatus(state == TRunState::Committed, linesKept);
 }
 
 } // namespace od

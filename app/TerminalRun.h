@@ -46,7 +46,7 @@ public:
   // The run is over: the progress line goes and is not drawn again.
   void EndProgram() override;
 
-  // The report's sink: one line, without its line break.
+  // The report's sink: one line, UTF-8, without its line break.
   void WriteReportLine(const std::string& line);
 
 private:
@@ -64,8 +64,11 @@ private:
   std::chrono::steady_clock::time_point nextDraw_{};
 };
 
+class TReportFile;
+
 // The whole program without a window and without a display: the same run,
-// shown in the terminal. Returns the exit status.
-int RunWithoutWindow(const TRunSettings& settings);
+// shown in the terminal, its report in `reportFile` too. Returns the exit
+// status.
+int RunWithoutWindow(const TRunSettings& settings, TReportFile& reportFile);
 
 } // namespace od

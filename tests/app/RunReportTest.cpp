@@ -1,15 +1,19 @@
 // The run report and the exit status, from the program in a process of its
 // own against a real database and a real order service: what standard error
-// says about the goods lines that kept their value, and what the final box
-// carries in its details.
+// and the report file say about the goods lines that kept their value, what
+// the final box says, and how the program ends.
 #include "app/Program.h"
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
 #include "text/Cp1251.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -22,34 +26,67 @@ using namespace od::apptest;
 
 namespace {
 
+// 2026-12-09 02:30:00 UTC: the run's start, which names its report file.
+constexpr char kNow[] = "1796783400";
+constexpr char kNowFile[] = "orderdates-2026-12-09T02-30-00.log";
+
 struct TFinished {
   int ExitCode = -1;
   QString Out;
   QStringList Report;
+  QString Err;
+};
+
+struct TRunOptions {
+  QStringList Extra;
+  QString Locale = "ru_RU.UTF-8";
+  // XDG_STATE_HOME and HOME of the run; empty: the test run's own.
+  QString Home;
+  // ORDERDATES_TEST_ANSWER_BOXES: "1" answers every box, "hold" leaves it.
+  QString Boxes = "1";
+  // The report's reader goes away before the program writes its first
+  // line, as `orderdates 2>&1 | head -n 0` would.
+  bool ClosedReport = false;
 };
 
 // The program with the database and service on its command line; every box
 // it shows is answered and then its window closed.
-// With `closedReport` the report's reader goes away before the program writes
-// its first line, as `orderdates 2>&1 | head -n 0` would.
-TFinished RunProgram(const std::string& dbPath, const std::string& host, bool closedReport = false) {
+void StartProgram(QProcess& process, const std::string& dbPath, const std::string& host,
+                  const TRunOptions& options = {}) {
   QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
   environment.insert("QT_QPA_PLATFORM", "offscreen");
-  environment.insert("LANG", "ru_RU.UTF-8");
-  environment.insert("LC_ALL", "ru_RU.UTF-8");
-  environment.insert("ORDERDATES_TEST_ANSWER_BOXES", "1");
-  QProcess process;
+  environment.insert("LANG", options.Locale);
+  environment.insert("LC_ALL", options.Locale);
+  environment.insert("TZ", "UTC");
+  environment.insert("ORDERDATES_TEST_NOW", kNow);
+  environment.insert("ORDERDATES_TEST_ANSWER_BOXES", options.Boxes);
+  if (!options.Home.isEmpty()) {
+    environment.insert("XDG_STATE_HOME", options.Home + "/state");
+    environment.insert("HOME", options.Home);
+  }
   process.setProcessEnvironment(environment);
   int reportPipe[2] = {-1, -1};
-  if (closedReport) {
+  if (options.ClosedReport) {
     // Standard error is a pipe that nobody reads any more.
     if (::pipe(reportPipe) != 0) qFatal("no pipe");
     ::close(reportPipe[0]);
     process.setChildProcessModifier([write = reportPipe[1]] { ::dup2(write, STDERR_FILENO); });
   }
   process.start(QStringLiteral(ORDERDATES_UNDER_TEST),
-                {"--database", QString::fromStdString(dbPath), "--service", QString::fromStdString(host)});
-  if (closedReport) ::close(reportPipe[1]);
+                QStringList{"--database", QString::fromStdString(dbPath), "--service", QString::fromStdString(host)} +
+                    options.Extra);
+  if (options.ClosedReport) ::close(reportPipe[1]);
+}
+
+// The report's lines among what the toolkit may write there too.
+QStringList ReportLines(const QString& text) {
+  QStringList lines;
+  for (const QString& line : text.split('\n'))
+    if (line.startsWith("orderdates: ")) lines << line;
+  return lines;
+}
+
+TFinished Finish(QProcess& process) {
   TFinished finished;
   if (!process.waitForStarted(30000) || !process.waitForFinished(240000)) {
     process.kill();
@@ -58,10 +95,29 @@ TFinished RunProgram(const std::string& dbPath, const std::string& host, bool cl
   }
   finished.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   finished.Out = QString::fromUtf8(process.readAllStandardOutput());
-  // The toolkit may write its own notes there too.
-  for (const QString& line : QString::fromUtf8(process.readAllStandardError()).split('\n'))
-    if (line.startsWith("orderdates: ")) finished.Report << line;
+  finished.Err = QString::fromUtf8(process.readAllStandardError());
+  finished.Report = ReportLines(finished.Err);
   return finished;
+}
+
+TFinished RunProgram(const std::string& dbPath, const std::string& host, const TRunOptions& options = {}) {
+  QProcess process;
+  StartProgram(process, dbPath, host, options);
+  return Finish(process);
+}
+
+QString ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString("<no file>");
+}
+
+// A folder of its own for one run's home.
+QString NewHome(const char* name) {
+  static int counter = 0;
+  const QString home =
+      QString::fromStdString(test::TestRunDirectory()) + "/home-" + name + "-" + QString::number(++counter);
+  QDir().mkpath(home);
+  return home;
 }
 
 } // namespace
@@ -93,9 +149,11 @@ private slots:
         {"21", "06.03.2024 10:00:00\r\n"},
     }));
 
-    const TFinished finished = RunProgram(db.Path(), service.Host());
+    TRunOptions options;
+    options.Home = NewHome("skipped");
+    const TFinished finished = RunProgram(db.Path(), service.Host(), options);
     for (const QString& line : finished.Report) qInfo("%s", qPrintable(line));
-    QCOMPARE(finished.ExitCode, kExitCommitted);
+    QCOMPARE(finished.ExitCode, kExitPartly);
     const QStringList expected{
         "orderdates: order 7: 2 goods lines kept, request failed: ",
         U("orderdates: order 9: 1 goods line kept, answer without a date: \"Заказ не найден\""),
@@ -114,19 +172,152 @@ private slots:
     QVERIFY2(finished.Report.at(6).contains("E_REFUSED. Goods line 12 is archived."),
              qPrintable(finished.Report.at(6)));
 
-    // The final message keeps its text; the counts are in its details.
+    // The final message keeps its text; the counts follow it.
     QCOMPARE(finished.Out, U("box: Даты восстановлены\n"
-                             "details: Обновлено строк товаров: 4 из 12.\n"
+                             "\n"
+                             "Обновлено 4 из 12 строк товаров\n"
                              "Не изменено: 8, из них:\n"
                              "  запрос к сервису не выполнен: 2\n"
                              "  в ответе нет даты: 5\n"
                              "  база данных отклонила запись: 1\n"
-                             "Подробности по каждому заказу выводятся в стандартный поток ошибок.\n"));
+                             "Подробности по каждому заказу записаны в файл:\n") +
+                               options.Home + "/state/orderdates/" + kNowFile + "\n");
 
     std::map<int, std::string> expectedDates = before;
     expectedDates[1] = expectedDates[2] = "2024-03-05 14:07:09.000";
     expectedDates[10] = expectedDates[11] = "2024-03-06 10:00:00.000";
     QCOMPARE(SendDates(db), expectedDates);
+  }
+
+  // How a run ends, by what became of its goods lines: the final box, the
+  // exit status, the report on standard error and in its file.
+  void outcomes_data() {
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("answer5");
+    QTest::addColumn<QString>("answer7");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("out"); // %1: the report file's path
+    QTest::addColumn<QStringList>("report");
+    QTest::addColumn<QString>("written"); // the goods lines that got the date
+
+    const QString date = "05.03.2024 14:07:09\r\n";
+    const QString missing = "404:Not found\r\n";
+    const QString failed7 = "orderdates: order 7: 1 goods line kept, request failed: HTTP/1.0 404 Not Found";
+    const QString someKept = U("\n\nОбновлено 2 из 3 строк товаров\n"
+                               "Не изменено: 1, из них:\n"
+                               "  запрос к сервису не выполнен: 1\n"
+                               "Подробности по каждому заказу записаны в файл:\n"
+                               "%1\n");
+    const QString done = U("box: Даты восстановлены");
+    const QString kept = "; kept: request failed 1, answer without a date 0, update refused 0";
+    QTest::newRow("every line updated")
+        << QStringList{} << "ru_RU.UTF-8" << date << date << kExitCommitted << done + "\n"
+        << QStringList{"orderdates: updated 3 of 3 goods lines; kept: request failed 0, answer without a date 0, "
+                       "update refused 0"}
+        << "123";
+    QTest::newRow("some kept") << QStringList{} << "ru_RU.UTF-8" << date << missing << kExitPartly << done + someKept
+                               << QStringList{failed7, "orderdates: updated 2 of 3 goods lines" + kept} << "12";
+    QTest::newRow("dry run, some kept") << QStringList{"--dry-run"} << "ru_RU.UTF-8" << date << missing << kExitPartly
+                                        << U("box: Проверка завершена, изменения не сохранены") +
+                                               QString(someKept).replace(U("Обновлено"), U("Было бы обновлено"))
+                                        << QStringList{failed7, "orderdates: would update 2 of 3 goods lines" + kept}
+                                        << "";
+    QTest::newRow("nothing updated")
+        << QStringList{} << "ru_RU.UTF-8" << missing << missing << kExitPartly
+        << done + U("\n\nОбновлено 0 из 3 строк товаров\n"
+                    "Не изменено: 3, из них:\n"
+                    "  запрос к сервису не выполнен: 3\n"
+                    "Подробности по каждому заказу записаны в файл:\n"
+                    "%1\n"
+                    "icon: 2\n")
+        << QStringList{"orderdates: order 5: 2 goods lines kept, request failed: HTTP/1.0 404 Not Found", failed7,
+                       "orderdates: updated 0 of 3 goods lines; kept: request failed 3, answer without a date 0, "
+                       "update refused 0"}
+        << "";
+    QTest::newRow("--report FILE") << QStringList{"--report", "%1"} << "ru_RU.UTF-8" << date << missing << kExitPartly
+                                   << done + someKept
+                                   << QStringList{failed7, "orderdates: updated 2 of 3 goods lines" + kept} << "12";
+    QTest::newRow("C locale")
+        << QStringList{} << "C" << date << date << kExitPartly
+        << done + U("\n\nОбновлено 0 из 3 строк товаров\n"
+                    "Не изменено: 3, из них:\n"
+                    "  в ответе нет даты: 3\n"
+                    "Подробности по каждому заказу записаны в файл:\n"
+                    "%1\n"
+                    "icon: 2\n")
+        << QStringList{"orderdates: order 5: 2 goods lines kept, answer without a date: \"05.03.2024 14:07:09\"",
+                       "orderdates: order 7: 1 goods line kept, answer without a date: \"05.03.2024 14:07:09\"",
+                       "orderdates: answers such as \"05.03.2024 14:07:09\" look like dates but do not read as dates "
+                       "under the regional settings in force (C), which expect dates as MM/dd/yy; to read them the "
+                       "Russian way, run under a Russian locale: LC_ALL=ru_RU.UTF-8 orderdates ...",
+                       "orderdates: updated 0 of 3 goods lines; kept: request failed 0, answer without a date 3, "
+                       "update refused 0"}
+        << "";
+  }
+  void outcomes() {
+    QFETCH(QStringList, extra);
+    QFETCH(QString, locale);
+    QFETCH(QString, answer5);
+    QFETCH(QString, answer7);
+    QFETCH(int, exitCode);
+    QFETCH(QString, out);
+    QFETCH(QStringList, report);
+    QFETCH(QString, written);
+    test::TestDatabase db("outcome");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 5}, {2, 5}, {3, 7}});
+    demo::TOrderService service(ScriptedHandler({{"5", answer5.toStdString()}, {"7", answer7.toStdString()}}));
+
+    TRunOptions options;
+    options.Home = NewHome("outcome");
+    options.Locale = locale;
+    // --report names a file that is there: it is emptied, not appended to.
+    const QString named = options.Home + "/named.log";
+    const bool reportNamed = extra.contains("--report");
+    if (reportNamed) {
+      QFile old(named);
+      QVERIFY(old.open(QIODevice::WriteOnly) && old.write("an older run's report\n") > 0);
+    }
+    options.Extra = extra.replaceInStrings("%1", named);
+    const TFinished finished = RunProgram(db.Path(), service.Host(), options);
+    QCOMPARE(finished.ExitCode, exitCode);
+
+    const QString stateFolder = options.Home + "/state/orderdates";
+    const QString file = reportNamed ? named : stateFolder + "/" + kNowFile;
+    QCOMPARE(finished.Out, out.replace("%1", file));
+    QCOMPARE(finished.Report, report);
+    // The file holds the same lines, one order per line, and nothing else.
+    QCOMPARE(ReadFile(file), report.join('\n') + '\n');
+    if (reportNamed) QVERIFY(!QDir(stateFolder).exists());
+
+    std::map<int, std::string> expected;
+    for (int key = 1; key <= 3; ++key)
+      expected[key] = written.contains(QString::number(key)) ? "2024-03-05 14:07:09.000" : kOldDate;
+    QCOMPARE(SendDates(db), expected);
+  }
+
+  // The final message is up, so the run has committed: a termination signal
+  // now ends the program with the committed run's status, and the report
+  // does not say that nothing was saved.
+  void signalAfterTheCommit() {
+    test::TestDatabase db("signal-after-commit");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 5}, {2, 7}});
+    demo::TOrderService service(ScriptedHandler({{"5", "05.03.2024 14:07:09\r\n"}}));
+    TRunOptions options;
+    options.Boxes = "hold";
+    QProcess process;
+    StartProgram(process, db.Path(), service.Host(), options);
+    QByteArray out;
+    QTRY_VERIFY_WITH_TIMEOUT((out += process.readAllStandardOutput()).contains("box: "), 60000);
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGTERM), 0);
+    const TFinished finished = Finish(process);
+    QCOMPARE(finished.ExitCode, kExitPartly);
+    QVERIFY2(!finished.Err.contains("nothing saved"), qPrintable(finished.Err));
+    QVERIFY2(!finished.Report.isEmpty() && finished.Report.last().startsWith("orderdates: updated 1 of 2 goods lines"),
+             qPrintable(finished.Err));
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, "2024-03-05 14:07:09.000"}, {2, kOldDate}}));
   }
 
   void reportReaderGoneEarly() {
@@ -135,8 +326,10 @@ private slots:
     InsertGoods(db, {{1, 5}, {2, 7}});
     // Order 5's report line is written before order 7 is asked.
     demo::TOrderService service(ScriptedHandler({{"7", "05.03.2024 14:07:09\r\n"}}));
-    const TFinished finished = RunProgram(db.Path(), service.Host(), true);
-    QCOMPARE(finished.ExitCode, kExitCommitted);
+    TRunOptions options;
+    options.ClosedReport = true;
+    const TFinished finished = RunProgram(db.Path(), service.Host(), options);
+    QCOMPARE(finished.ExitCode, kExitPartly);
     QCOMPARE(service.RequestCount(), std::size_t{2});
     QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, "2024-03-05 14:07:09.000"}}));
   }

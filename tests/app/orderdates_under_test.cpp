@@ -3,9 +3,11 @@
 // the environment when it names them (the tests' service only knows its port
 // once it listens, so it cannot be compiled in; options still override both).
 // With ORDERDATES_TEST_ANSWER_BOXES set, every message box is written to
-// standard output and answered with its default button, and then the main
-// window is closed, as a user would after an error, so that every run ends
-// without a user.
+// standard output (its icon too, when it has one) and answered with its
+// default button, and then the main window is closed, as a user would after
+// an error, so that every run ends without a user; set to "hold", the boxes
+// are written and left open, for a test that ends the program meanwhile.
+// ORDERDATES_TEST_NOW (seconds since 1970) is the time the run starts at.
 #include "app/CommandLine.h"
 #include "app/Form2Description.h"
 
@@ -16,8 +18,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
 
 namespace {
+
+bool Hold() {
+  const char* answer = std::getenv("ORDERDATES_TEST_ANSWER_BOXES");
+  return answer != nullptr && std::strcmp(answer, "hold") == 0;
+}
 
 class TBoxAnswerer : public QObject {
 public:
@@ -28,8 +37,10 @@ protected:
     auto* box = qobject_cast<QMessageBox*>(watched);
     if (box == nullptr || event->type() != QEvent::Show) return false;
     std::printf("box: %s\n", box->text().toUtf8().constData());
+    if (box->icon() != QMessageBox::NoIcon) std::printf("icon: %d\n", static_cast<int>(box->icon()));
     if (!box->detailedText().isEmpty()) std::printf("details: %s\n", box->detailedText().toUtf8().constData());
     std::fflush(stdout);
+    if (Hold()) return false;
     QTimer::singleShot(0, box, [box] {
       if (QPushButton* button = box->defaultButton()) button->click();
       QTimer::singleShot(0, [] {
@@ -54,5 +65,8 @@ int main(int argc, char** argv) {
   od::TForm2Description description = od::Form2Description;
   if (const char* dbName = std::getenv("ORDERDATES_TEST_DB_NAME")) description.DBName = dbName;
   if (const char* host = std::getenv("ORDERDATES_TEST_SERVICE_HOST")) description.ServiceHost = host;
-  return od::RunCommandLine(argc, argv, description);
+  od::TClock clock;
+  if (const char* now = std::getenv("ORDERDATES_TEST_NOW"))
+    clock = [seconds = static_cast<std::time_t>(std::atoll(now))] { return seconds; };
+  return od::RunCommandLine(argc, argv, description, clock);
 }

@@ -27,6 +27,9 @@ std::string MakeRunDirectory() {
   setenv("FIREBIRD_TMP", pattern.c_str(), 1);
   setenv("ISC_USER", kTestUser, 1);
   setenv("ISC_PASSWORD", kTestPassword, 1);
+  // A program under test whose standard error is not a terminal keeps its
+  // report in the user's state folder: here, not in the user's home.
+  setenv("XDG_STATE_HOME", (pattern + "/state").c_str(), 1);
   return pattern;
 }
 
