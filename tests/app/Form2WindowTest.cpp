@@ -24,6 +24,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 #include <unistd.h>
@@ -394,6 +395,35 @@ private slots:
     QCOMPARE(box.DefaultButton, QStringLiteral("OK"));
     QVERIFY(box.EscapeIsDefault);
     QVERIFY(box.ApplicationModal);
+  }
+
+  // The counts under a final message and the report file's path are far
+  // wider than the toolkit's own wrapping width (half the screen): the box
+  // grows to fit them instead of breaking them.
+  void messageLinesDoNotWrap() {
+    const std::string path = "/home/storekeeper/.local/state/orderdates/orderdates-2026-12-09T02-30-00.log";
+    const std::string text = Cp("Даты восстановлены\n\nОбновлено 0 из 5120 строк товаров\n"
+                                "Подробности по каждому заказу записаны в файл:\n") +
+                             path;
+    int labelWidth = 0;
+    int widest = 0;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QTimer::singleShot(0, qApp, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      QVERIFY(box != nullptr);
+      icon = box->icon();
+      for (QLabel* label : box->findChildren<QLabel*>()) {
+        if (label->text() != box->text()) continue;
+        labelWidth = label->width();
+        for (const QString& line : box->text().split('\n'))
+          widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+      }
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    ShowMessage(text, TMessageIcon::Warning);
+    QCOMPARE(icon, QMessageBox::Warning);
+    QVERIFY(widest > 0);
+    QVERIFY2(labelWidth >= widest, qPrintable(QString("%1 < %2").arg(labelWidth).arg(widest)));
   }
 
   void messageClosesOnceTheEndIsRequested_data() {
