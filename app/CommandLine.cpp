@@ -26,6 +26,9 @@ namespace od {
 namespace {
 
 constexpr char kProgram[] = "orderdates";
+constexpr int kMaxParallel = 64;
+// An hour: longer than any answer is worth waiting for, short of no bound.
+constexpr int kMaxTimeoutSeconds = 3600;
 
 // A value echoed back to the terminal: control bytes (an escape sequence in a
 // mistyped argument) are shown, not obeyed.
@@ -48,14 +51,20 @@ std::string Refusal(const std::string& what) {
   return std::string(kProgram) + ": " + what + " (see '" + kProgram + " --help')";
 }
 
-bool ValidPort(std::string_view port) {
-  if (port.empty() || port.size() > 5) return false;
-  int value = 0;
-  for (const char c : port) {
+// A number of decimal digits within [least, most].
+bool ReadWholeNumber(std::string_view text, int least, int most, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  value = 0;
+  for (const char c : text) {
     if (!IsDigit(c)) return false;
     value = value * 10 + (c - '0');
   }
-  return value >= 1 && value <= 65535;
+  return value >= least && value <= most;
+}
+
+bool ValidPort(std::string_view port) {
+  int value = 0;
+  return port.size() <= 5 && ReadWholeNumber(port, 1, 65535, value);
 }
 
 // HOST[:PORT], the host a name, an IPv4 address or a bracketed IPv6 address:
@@ -195,6 +204,8 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
   std::optional<std::string> database;
   std::optional<std::string> service;
   std::optional<std::string> user;
+  std::optional<std::string> parallel;
+  std::optional<std::string> timeout;
   std::optional<std::string> report;
   bool help = false;
   bool version = false;
@@ -209,11 +220,13 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
         inlineValue = arg.substr(equals + 1);
       }
     }
-    std::optional<std::string>* target = name == "--database"  ? &database
-                                         : name == "--service" ? &service
-                                         : name == "--user"    ? &user
-                                         : name == "--report"  ? &report
-                                                               : nullptr;
+    std::optional<std::string>* target = name == "--database"   ? &database
+                                         : name == "--service"  ? &service
+                                         : name == "--user"     ? &user
+                                         : name == "--parallel" ? &parallel
+                                         : name == "--timeout"  ? &timeout
+                                         : name == "--report"   ? &report
+                                                                : nullptr;
     if (target != nullptr) {
       std::string value;
       if (inlineValue) {
@@ -248,6 +261,14 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
     return refuse("option '--service' wants HOST[:PORT], not '" + Shown(*service) + "'");
   if (user && !ValidCredential(*user))
     return refuse("option '--user' wants a name without blanks at its ends or control characters");
+  int requestsAtOnce = 1;
+  if (parallel && !ReadWholeNumber(*parallel, 1, kMaxParallel, requestsAtOnce))
+    return refuse("option '--parallel' wants a number from 1 to " + std::to_string(kMaxParallel) + ", not '" +
+                  Shown(*parallel) + "'");
+  int timeoutSeconds = 0;
+  if (timeout && !ReadWholeNumber(*timeout, 1, kMaxTimeoutSeconds, timeoutSeconds))
+    return refuse("option '--timeout' wants seconds from 1 to " + std::to_string(kMaxTimeoutSeconds) + ", not '" +
+                  Shown(*timeout) + "'");
   if (help) {
     startup.Action = TStartup::TAction::Help;
     startup.Text = HelpText(builtIn);
@@ -275,6 +296,8 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
   if (password && !ValidCredential(*password))
     return refuse("ISC_PASSWORD cannot be used: it has blanks at its ends or control characters");
 
+  startup.Description.Parallel = requestsAtOnce;
+  startup.Description.AnswerTimeout = timeoutSeconds * 1000;
   if (report) startup.ReportFile = *report;
   if (database) startup.Description.DBName = *database;
   if (service) startup.Description.ServiceHost = *service;
@@ -303,6 +326,11 @@ std::string HelpText(const TForm2Description& builtIn) {
          ")\n"
          "  --user NAME            the database user (instead of ISC_USER)\n"
          "  --dry-run              do the whole run, then roll it back: nothing is saved\n"
+         "  --parallel N           up to N requests to the order service at once (1 to 64;\n"
+         "                         1 by default): for a service far away, 4 to 8; it puts\n"
+         "                         up to N times the load on the service\n"
+         "  --timeout SECONDS      the longest wait for one answer of the service (by\n"
+         "                         default 90 s a wait, two minutes a request)\n"
          "  --no-window            run in the terminal, without a window or a display:\n"
          "                         a progress line when standard error is a terminal,\n"
          "                         the final message on standard output\n"

@@ -4,6 +4,7 @@
 #include "app/Form2.h"
 #include "app/ReportFile.h"
 #include "app/StopWatcher.h"
+#include "base/StopSignals.h"
 #include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
 #include "text/SystemText.h"
@@ -48,6 +49,8 @@ int RunProgram(TApplication& app, const TForm2Description& description, TReportF
   // Ended before the timer started the run: the report has not said a word
   // yet.
   form->Run().EndedBeforeStart();
+  // See DrainStopWake: the detach must not find a wake-up byte unread.
+  DrainStopWake();
   // Whatever the run left open is rolled back and detached here.
   form.reset();
   return RunExitStatus(state == TForm2::TRunState::Committed, linesKept);

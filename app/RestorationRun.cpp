@@ -1,5 +1,6 @@
 #include "app/RestorationRun.h"
 
+#include "app/LookAhead.h"
 #include "base/Ascii.h"
 #include "base/Exception.h"
 #include "base/StopSignals.h"
@@ -187,18 +188,43 @@ void TRestorationRun::Walk() {
   view_.SetBarMaximum(c_.SQLCount->ColumnAt(0).AsInteger());
 
   c_.SQLListZakaz->ExecQuery();
+  // While the service keeps the run waiting, the view shows what is due; a
+  // termination signal abandons the request.
+  const THttpWaitHook hook{std::chrono::milliseconds(16), [this] {
+                             view_.Waiting();
+                             return !ProcessStopRequested();
+                           }};
+  THttpGetOptions options;
+  if (settings_.AnswerTimeout > 0) options.Timeouts = THttpTimeouts::AnswerWithin(settings_.AnswerTimeout);
+  TOrderRequests requests(
+      settings_.Parallel, options, [this](const std::string& order) { return OrderUrl(order); }, hook);
+  TListedLines lines(*c_.SQLListZakaz, requests);
   TOrderAnswer answer;
-  std::string order;
-  while (!c_.SQLListZakaz->AtEnd()) {
+  while (!lines.AtEnd()) {
     view_.StepBar();
     view_.RepaintNow();
     ServeEvents();
-    bool orderKnown = false;
-    const TGoodsLineOutcome outcome = RestoreGoodsLine(answer, order, orderKnown);
-    report_.GoodsLine(orderKnown ? &order : nullptr, outcome);
-    c_.SQLListZakaz->FetchNext();
+    // Only resets the UPDATE's row state; it never fails.
+    c_.SQLUpdateID->Close();
+    const TListedLine& line = lines.Current();
+    const TGoodsLineOutcome outcome = RestoreGoodsLine(line, answer, requests);
+    report_.GoodsLine(line.OrderRead ? &line.Order : nullptr, outcome);
+    if (outcome.Reason == TKeptReason::Stopped && !outcome.Updated) CountRestOfOrder(lines, outcome);
+    lines.Advance();
   }
   Finish();
+}
+
+void TRestorationRun::CountRestOfOrder(TListedLines& lines, const TGoodsLineOutcome& outcome) {
+  // A signal cut the order's request: the run ends without its commit, and
+  // the report counts every goods line of the order as kept for it.
+  const std::string order = lines.Current().Order;
+  lines.Advance();
+  while (!lines.AtEnd() && lines.Current().OrderRead && lines.Current().Order == order) {
+    report_.GoodsLine(&order, outcome);
+    lines.Advance();
+  }
+  throw EAbort();
 }
 
 void TRestorationRun::Finish() {
@@ -220,41 +246,34 @@ void TRestorationRun::Finish() {
   view_.EndProgram();
 }
 
-TGoodsLineOutcome TRestorationRun::RestoreGoodsLine(TOrderAnswer& answer, std::string& order, bool& orderKnown) {
-  // Whatever fails here costs this goods line only: it keeps its value and
-  // the run goes on with the next one.
-  try {
-    c_.SQLUpdateID->Close();
-    order = c_.SQLListZakaz->ColumnByName("ZAKAZ_ID").AsString();
-  } catch (const std::exception& e) {
-    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, MessageOf(e));
-  } catch (...) {
-    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, "Unknown exception");
-  }
-  orderKnown = true;
-  if (order != answer.Order) AskService(answer, order);
-  if (answer.Lines.Count() == 0) return answer.Unusable;
-  return Write(answer);
+std::string TRestorationRun::OrderUrl(const std::string& order) const {
+  return "http://" + settings_.ServiceHost + kOrderPath + OrderQueryValue(order);
 }
 
-void TRestorationRun::AskService(TOrderAnswer& answer, const std::string& order) {
-  const std::string url = "http://" + settings_.ServiceHost + kOrderPath + OrderQueryValue(order);
+TGoodsLineOutcome TRestorationRun::RestoreGoodsLine(const TListedLine& line, TOrderAnswer& answer,
+                                                    TOrderRequests& requests) {
+  // Whatever fails here costs this goods line only: it keeps its value and
+  // the run goes on with the next one.
+  if (!line.OrderRead) return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, line.Order);
+  if (line.Order != answer.Order) Ask(answer, line.Order, requests);
+  if (answer.Lines.Count() == 0) return answer.Unusable;
+  return Write(line, answer);
+}
+
+void TRestorationRun::Ask(TOrderAnswer& answer, const std::string& order, TOrderRequests& requests) {
+  // Emptied first: a failed request must not leave an earlier order's
+  // answer behind for this order's goods lines.
   answer.Lines.Clear();
-  // While the service keeps the run waiting, the view shows what is due; a
-  // termination signal abandons the request.
-  const THttpWaitHook hook{std::chrono::milliseconds(16), [this] {
-                             view_.Waiting();
-                             return !ProcessStopRequested();
-                           }};
-  THttpGetOptions options;
-  options.Hook = &hook;
-  const THttpGetResult result = HttpGetLines(url, answer.Lines, options);
+  THttpPoolAnswer got = requests.Answer(order);
+  const THttpGetResult& result = got.Result;
+  if (result.Ok) answer.Lines = std::move(got.Lines);
   answer.Order = order;
   answer.Refused = result.Ok && result.ResultCode != 0 && (result.ResultCode < 200 || result.ResultCode > 299);
   if (!result.Ok) {
     const bool stopped = result.ErrorCode == kInterruptedCode && ProcessStopRequested();
-    answer.Unusable = TGoodsLineOutcome::Kept(stopped ? TKeptReason::Stopped : TKeptReason::RequestFailed,
-                                              stopped ? std::string("the request was cut short") : result.Error);
+    answer.Unusable =
+        TGoodsLineOutcome::Kept(stopped ? TKeptReason::Stopped : TKeptReason::RequestFailed,
+                                stopped ? std::string("the run was stopped before the answer came") : result.Error);
   } else if (answer.Refused) {
     // The service refused the request: its status line says more than the
     // page it sent along.
@@ -265,21 +284,22 @@ void TRestorationRun::AskService(TOrderAnswer& answer, const std::string& order)
   if (answer.Lines.Count() > 0) answer.DateText = answer.Lines[0];
 }
 
-TGoodsLineOutcome TRestorationRun::Write(const TOrderAnswer& answer) {
+TGoodsLineOutcome TRestorationRun::Write(const TListedLine& line, const TOrderAnswer& answer) {
   auto noDate = [&answer] {
     return answer.Refused ? answer.Unusable : TGoodsLineOutcome::Kept(TKeptReason::NoDate, answer.DateText);
   };
+  if (!line.KeyRead) return TGoodsLineOutcome::Kept(TKeptReason::KeyUnusable, line.KeyError);
   try {
-    // The key travels at its full width; one that cannot be carried exactly
-    // is never rounded into another row's.
-    c_.SQLUpdateID->ParameterByName("ID").SetAsInt64(c_.SQLListZakaz->ColumnByName("ID").AsInt64());
+    c_.SQLUpdateID->ParameterByName("ID").SetAsInt64(line.Key);
   } catch (const std::exception& e) {
-    return TGoodsLineOutcome::Kept(TKeptReason::KeyUnusable, MessageOf(e));
+    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, MessageOf(e));
+  } catch (...) {
+    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, "Unknown exception");
   }
   TDateTime sent = 0;
   try {
     sent = ParseDateTimeText(answer.DateText);
-  } catch (const std::exception&) {
+  } catch (...) {
     return noDate();
   }
   // A time alone parses onto day 0: there is no send date to write.

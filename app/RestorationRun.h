@@ -13,6 +13,9 @@ class TComponent;
 class TFbDatabase;
 class TFbTransaction;
 class TFbQuery;
+class TListedLines;
+class TOrderRequests;
+struct TListedLine;
 
 // The data components the run works with. Whoever shows the run owns them
 // (the main window, or the terminal's holder), so that messages name them
@@ -65,9 +68,11 @@ private:
   void EnterPhase(const char* utf8Text);
   // Serves pending events; a termination signal ends the run here.
   void ServeEvents();
-  TGoodsLineOutcome RestoreGoodsLine(TOrderAnswer& answer, std::string& order, bool& orderKnown);
-  void AskService(TOrderAnswer& answer, const std::string& order);
-  TGoodsLineOutcome Write(const TOrderAnswer& answer);
+  std::string OrderUrl(const std::string& order) const;
+  TGoodsLineOutcome RestoreGoodsLine(const TListedLine& line, TOrderAnswer& answer, TOrderRequests& requests);
+  void Ask(TOrderAnswer& answer, const std::string& order, TOrderRequests& requests);
+  TGoodsLineOutcome Write(const TListedLine& line, const TOrderAnswer& answer);
+  [[noreturn]] void CountRestOfOrder(TListedLines& lines, const TGoodsLineOutcome& outcome);
   void Ended(const std::string& message);
 
   const TRunSettings& settings_;

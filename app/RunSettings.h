@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct TRunSettings {
   std::vector<std::string> SQLUpdateID;
   // Host (with optional ":port") of the order web service.
   std::string ServiceHost;
+  // Up to this many requests to the order service at once, ahead of the
+  // walk. 1: one at a time, on the run's own thread, each when its order's
+  // first goods line is reached.
+  int Parallel = 1;
+  // The longest wait for one answer of the service, in milliseconds; 0 keeps
+  // the client's own bounds (90 s a wait, two minutes a request).
+  std::int32_t AnswerTimeout = 0;
   // The run ends with a rollback instead of its commit: a preview of what it
   // would change.
   bool DryRun = false;

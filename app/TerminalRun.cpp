@@ -246,9 +246,7 @@ int RunWithoutWindow(const TRunSettings& settings, TReportFile& reportFile) {
       run.Execute();
     state = run.State();
     linesKept = run.Report().KeptLines() > 0;
-    // The embedded engine's detach after a termination signal was seen to
-    // spin for good while the signal's wake-up byte lay unread (the window
-    // reads it as soon as it comes); read, the detach ends at once.
+    // See DrainStopWake: the detach must not find a wake-up byte unread.
     DrainStopWake();
     // Whatever the run left open is rolled back and detached here.
   }

@@ -1,5 +1,6 @@
 #include "demo/OrderService.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -55,7 +56,8 @@ std::string OrderOfTarget(const std::string& target) {
   return target.substr(kOrderPath.size());
 }
 
-TOrderService::TOrderService(THandler handler, std::uint16_t port) : handler_(std::move(handler)) {
+TOrderService::TOrderService(THandler handler, std::uint16_t port, int concurrency)
+    : handler_(std::move(handler)), concurrency_(concurrency > 1 ? concurrency : 1) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (listenFd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
   const int on = 1;
@@ -88,6 +90,8 @@ void TOrderService::Stop() {
   const char wake = 1;
   [[maybe_unused]] ssize_t n = ::write(wakeFds_[1], &wake, 1);
   thread_.join();
+  for (std::thread& aside : aside_) aside.join();
+  aside_.clear();
   ::close(listenFd_);
   ::close(wakeFds_[0]);
   ::close(wakeFds_[1]);
@@ -109,6 +113,11 @@ std::size_t TOrderService::RequestCount() const {
   return requests_.size();
 }
 
+int TOrderService::MostAtOnce() const {
+  std::lock_guard lock(mutex_);
+  return mostAtOnce_;
+}
+
 TServiceReply TOrderService::TextReply(int status, const std::string& body) {
   const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : status == 400 ? "Bad Request" : "Status";
   TServiceReply reply;
@@ -127,8 +136,25 @@ void TOrderService::Serve() {
     if ((fds[0].revents & POLLIN) == 0) continue;
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
-    HandleConnection(fd);
+    if (concurrency_ == 1)
+      HandleConnection(fd);
+    else
+      ServeAside(fd);
   }
+}
+
+void TOrderService::ServeAside(int fd) {
+  std::unique_lock lock(mutex_);
+  // A connection beyond the limit waits in the queue of the listening
+  // socket, as it would at a server with that many workers.
+  slotFree_.wait(lock, [this] { return connections_ < concurrency_; });
+  ++connections_;
+  aside_.emplace_back([this, fd] {
+    HandleConnection(fd);
+    std::lock_guard done(mutex_);
+    --connections_;
+    slotFree_.notify_all();
+  });
 }
 
 void TOrderService::HandleConnection(int fd) {
@@ -148,8 +174,13 @@ void TOrderService::HandleConnection(int fd) {
     std::lock_guard lock(mutex_);
     requests_.push_back(head);
     targets_.push_back(target);
+    mostAtOnce_ = std::max(mostAtOnce_, ++serving_);
   }
   const TServiceReply reply = handler_(target);
+  {
+    std::lock_guard lock(mutex_);
+    --serving_;
+  }
   switch (reply.Kind) {
   case TServiceReply::Send:
     SendAll(fd, reply.Bytes);

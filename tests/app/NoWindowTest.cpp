@@ -5,6 +5,7 @@
 #include "tests/db/support/TestDatabase.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTest>
 
@@ -13,7 +14,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <thread>
 
 #ifndef ORDERDATES_PROGRAM
@@ -171,6 +174,56 @@ private slots:
     QCOMPARE(finished.ExitCode, 128 + SIGTERM);
     QVERIFY2(finished.Err.contains("orderdates: stopped before the commit"), qPrintable(finished.Err));
     QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, kOldDate}, {3, kOldDate}}));
+  }
+
+  void terminationSignalWithRequestsInFlight() {
+    test::TestDatabase db("terminal-in-flight");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 1}, {2, 2}, {3, 2}, {4, 2}, {5, 3}, {6, 4}, {7, 5}, {8, 6}, {9, 7}});
+    // Order 1 answers; the others hang until the test ends.
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    demo::TOrderService service(
+        [&](const std::string& target) {
+          if (demo::OrderOfTarget(target) != "1") {
+            std::unique_lock lock(mutex);
+            released.wait_for(lock, std::chrono::seconds(60), [&] { return release; });
+          }
+          return ScriptedReply(std::string(kDate) + "\r\n");
+        },
+        0, 8);
+    QProcess process;
+    process.setProcessEnvironment(WithoutDisplay());
+    process.start(QStringLiteral(ORDERDATES_PROGRAM), Options(db.Path(), service.Host()) << "--parallel"
+                                                                                         << "4");
+    QVERIFY(process.waitForStarted(30000));
+    // Orders 2 to 5 in flight, all hanging.
+    QTRY_VERIFY_WITH_TIMEOUT(service.RequestCount() >= 5, 60000);
+    QElapsedTimer clock;
+    clock.start();
+    // Ctrl+C.
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), SIGINT), 0);
+    const TFinished finished = Finish(process);
+    const qint64 took = clock.elapsed();
+    {
+      std::lock_guard lock(mutex);
+      release = true;
+      released.notify_all();
+    }
+    QVERIFY(finished.Normal);
+    QCOMPARE(finished.ExitCode, 128 + SIGINT);
+    // Far below the client's time-outs: nothing waited for the hanging
+    // answers.
+    QVERIFY2(took < 10000, qPrintable(QString::number(took)));
+    qInfo("ended %lld ms after the signal", static_cast<long long>(took));
+    // The order whose answer the walk was waiting for, with all its goods
+    // lines: stopped, not timed out.
+    QVERIFY2(finished.Err.contains("orderdates: order 2: 3 goods lines kept, stopped: the run was stopped before "
+                                   "the answer came\norderdates: stopped before the commit after 4 goods lines"),
+             qPrintable(finished.Err));
+    QCOMPARE(SendDates(db).at(1), std::string(kOldDate));
+    QVERIFY(UpdateLog(db).empty());
   }
 
   void windowWithoutDisplay_data() {

@@ -7,6 +7,7 @@
 #include "base/Exception.h"
 #include "db/Database.h"
 #include "demo/OrderService.h"
+#include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
 #include "text/Cp1251.h"
 #include "text/DateTimeParse.h"
@@ -14,8 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <clocale>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -38,7 +42,11 @@ public:
     shownStatus_ = status_;
   }
   void RepaintNow() override {}
-  void ProcessPendingEvents() override {}
+  // Fails at the given pass (1-based; 0: never), as an event handler might.
+  int FailAtEvents = 0;
+  void ProcessPendingEvents() override {
+    if (++events_ == FailAtEvents) throw Exception("an event handler failed");
+  }
   void ShowFinalMessage(const std::string& text, const std::string& details) override {
     Shown.push_back("message " + Cp1251ToUtf8(text) + (details.empty() ? "" : " (with counts)"));
   }
@@ -46,6 +54,7 @@ public:
   void EndProgram() override { Shown.push_back("end"); }
 
 private:
+  int events_ = 0;
   std::string status_;
   std::string shownStatus_;
 };
@@ -213,6 +222,121 @@ TEST_F(RestorationRunTest, TheReportShowsUtf8AndCodePage1251AnswersAsTheServiceM
   EXPECT_EQ(run.report[0], "orderdates: order 7: 1 goods line kept, answer without a date: \"Заказ не найден\"");
   EXPECT_EQ(run.report[1], "orderdates: order 9: 1 goods line kept, answer without a date: \"Заказ не найден\"");
   EXPECT_EQ(run.report[2], "orderdates: order 11: 1 goods line kept, answer without a date: \"Заказ\\x1B[2J\"");
+}
+
+// Everything of a run that the user or the database can see.
+struct TSeen {
+  std::map<int, std::string> Dates;
+  std::vector<int> Writes;
+  std::vector<std::string> Report;
+  std::multiset<std::string> Requests;
+  bool operator==(const TSeen&) const = default;
+};
+
+TEST_F(RestorationRunTest, RequestsInFlightChangeNothingButTheTime) {
+  std::map<int, TSeen> seen;
+  for (const int parallel : {1, 8}) {
+    test::TestDatabase db("parallel");
+    apptest::CreateOrderSchema(db);
+    // 60 goods lines of 20 orders, scattered over the keys.
+    std::vector<std::pair<int, int>> goods;
+    for (int i = 1; i <= 60; ++i) goods.emplace_back(i, 100 + i * 7 % 20);
+    apptest::InsertGoods(db, goods);
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::size_t seenRequests = 0;
+    demo::TOrderService service(
+        [&](const std::string& target) {
+          const std::string order = demo::OrderOfTarget(target);
+          {
+            std::unique_lock lock(mutex);
+            ++seenRequests;
+            arrived.notify_all();
+            // The fourth order answers only once a later order's request
+            // has come, where requests go ahead of the walk: a slow order
+            // among fast ones.
+            if (order == "103" && parallel > 1)
+              arrived.wait_for(lock, std::chrono::seconds(10), [&] { return seenRequests > 4; });
+          }
+          if (order == "107") return demo::TOrderService::TextReply(404, "");
+          if (order == "111") return demo::TServiceReply{demo::TServiceReply::Reset, {}};
+          return demo::TOrderService::TextReply(200,
+                                                "0" + std::to_string(std::stoi(order) - 99) + ".03.2024 14:07:09\r\n");
+        },
+        0, parallel);
+    TRun run(db, service);
+    run.settings.Parallel = parallel;
+    run.Execute();
+    ASSERT_EQ(run.run->State(), TRunState::Committed);
+    EXPECT_LE(service.MostAtOnce(), parallel);
+    if (parallel > 1) {
+      EXPECT_GE(service.MostAtOnce(), 2);
+    }
+    // Each order asked exactly once.
+    const std::vector<std::string> targets = service.Targets();
+    EXPECT_EQ(targets.size(), 20u);
+    EXPECT_EQ(std::set<std::string>(targets.begin(), targets.end()).size(), 20u);
+    TSeen& result = seen[parallel];
+    result.Dates = apptest::SendDates(db);
+    result.Writes = apptest::UpdateLog(db);
+    result.Report = run.report;
+    // The same bytes but for the service's port.
+    for (std::string head : service.Requests()) {
+      const std::string host = service.Host();
+      head.replace(head.find(host), host.size(), "HOST");
+      result.Requests.insert(head);
+    }
+  }
+  EXPECT_EQ(seen[8].Report, seen[1].Report);
+  EXPECT_EQ(seen[8].Writes, seen[1].Writes);
+  EXPECT_EQ(seen[8].Dates, seen[1].Dates);
+  EXPECT_EQ(seen[8].Requests, seen[1].Requests);
+  EXPECT_EQ(seen[1].Writes.size(), 54u);
+}
+
+TEST_F(RestorationRunTest, AFailureOutsideAGoodsLineAbandonsTheRequestsInFlight) {
+  test::TestDatabase db("abandoned");
+  apptest::CreateOrderSchema(db);
+  apptest::InsertGoods(db, {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}, {8, 8}});
+  // Orders 1 and 2 answer; the others hang until the test ends.
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  demo::TOrderService service(
+      [&](const std::string& target) {
+        const std::string order = demo::OrderOfTarget(target);
+        if (order != "1" && order != "2") {
+          std::unique_lock lock(mutex);
+          released.wait_for(lock, std::chrono::seconds(60), [&] { return release; });
+        }
+        return demo::TOrderService::TextReply(200, kAnswer);
+      },
+      0, 8);
+  struct TRelease {
+    std::mutex& mutex;
+    std::condition_variable& released;
+    bool& release;
+    ~TRelease() {
+      std::lock_guard lock(mutex);
+      release = true;
+      released.notify_all();
+    }
+  } releaseAtEnd{mutex, released, release};
+
+  TRun run(db, service);
+  run.settings.Parallel = 4;
+  // Fails before goods line 3, with the requests of orders 3 to 6 hanging.
+  run.view.FailAtEvents = 5;
+  const auto start = std::chrono::steady_clock::now();
+  run.Execute();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(run.run->State(), TRunState::Stopped);
+  EXPECT_EQ(run.view.Shown.back(), "error an event handler failed");
+  // Far below any of the client's time-outs: nothing waited for the hanging
+  // answers.
+  EXPECT_LT(took, std::chrono::seconds(10));
+  EXPECT_GE(service.RequestCount(), 4u);
+  EXPECT_TRUE(apptest::UpdateLog(db).empty());
 }
 
 } // namespace

@@ -1,0 +1,106 @@
+#include "app/LookAhead.h"
+
+#include "base/StopSignals.h"
+#include "db/Query.h"
+#include "text/SystemText.h"
+
+namespace od {
+
+namespace {
+
+constexpr char kUnknownException[] = "Unknown exception";
+
+} // namespace
+
+TOrderRequests::TOrderRequests(int parallel, THttpGetOptions options,
+                               std::function<std::string(const std::string&)> url, const THttpWaitHook& hook)
+    : limit_(static_cast<std::size_t>(parallel > 1 ? parallel : 1)), options_(std::move(options)), url_(std::move(url)),
+      hook_(hook) {
+  if (parallel > 1) pool_ = std::make_unique<THttpGetPool>(parallel, options_);
+}
+
+// The pool abandons what is still in flight: a run that stops waits for no
+// answer.
+TOrderRequests::~TOrderRequests() = default;
+
+void TOrderRequests::Start(const std::string& order) { started_.push_back({order, pool_->Submit(url_(order))}); }
+
+THttpPoolAnswer TOrderRequests::Answer(const std::string& order) {
+  if (pool_ != nullptr && !started_.empty() && started_.front().Order == order) {
+    const std::size_t ticket = started_.front().Ticket;
+    started_.pop_front();
+    return pool_->Take(ticket, &hook_);
+  }
+  THttpPoolAnswer answer;
+  THttpGetOptions options = options_;
+  options.Hook = &hook_;
+  answer.Result = HttpGetLines(url_(order), answer.Lines, options);
+  return answer;
+}
+
+TListedLines::TListedLines(TFbQuery& list, TOrderRequests& requests) : list_(list), requests_(requests) {}
+
+TListedLine TListedLines::ReadRow() {
+  TListedLine line;
+  try {
+    line.Order = list_.ColumnByName("ZAKAZ_ID").AsString();
+    line.OrderRead = true;
+  } catch (const std::exception& e) {
+    line.Order = MessageOf(e);
+  } catch (...) {
+    line.Order = kUnknownException;
+  }
+  try {
+    // At its full width: a key that cannot be carried exactly is never
+    // rounded into another row's.
+    line.Key = list_.ColumnByName("ID").AsInt64();
+    line.KeyRead = true;
+  } catch (const std::exception& e) {
+    line.KeyError = MessageOf(e);
+  } catch (...) {
+    line.KeyError = kUnknownException;
+  }
+  return line;
+}
+
+void TListedLines::ReadAhead() {
+  // After a termination signal no new request starts.
+  while (ahead_.size() < kMaxLinesAhead && !ProcessStopRequested() && !list_.AtEnd()) {
+    TListedLine line = ReadRow();
+    // The same rule as the walk's: an order number other than the last one
+    // asked for makes a request.
+    const bool newOrder = line.OrderRead && line.Order != lastOrder_;
+    if (newOrder && requests_.Pending() >= requests_.Limit()) return;
+    if (newOrder) {
+      requests_.Start(line.Order);
+      lastOrder_ = line.Order;
+    }
+    ahead_.push_back(std::move(line));
+    list_.FetchNext();
+  }
+}
+
+bool TListedLines::AtEnd() {
+  if (requests_.Ahead()) ReadAhead();
+  return ahead_.empty() && list_.AtEnd();
+}
+
+const TListedLine& TListedLines::Current() {
+  if (!ahead_.empty()) return ahead_.front();
+  if (!rowRead_) {
+    row_ = ReadRow();
+    rowRead_ = true;
+  }
+  return row_;
+}
+
+void TListedLines::Advance() {
+  if (!ahead_.empty()) {
+    ahead_.pop_front();
+    return;
+  }
+  rowRead_ = false;
+  list_.FetchNext();
+}
+
+} // namespace od
