@@ -189,6 +189,68 @@ private:
   static inline std::vector<THeld> held_;
 };
 
+// What the arguments say, before any value is judged.
+struct TArguments {
+  std::optional<std::string> Database;
+  std::optional<std::string> Service;
+  std::optional<std::string> User;
+  std::optional<std::string> Parallel;
+  std::optional<std::string> Timeout;
+  std::optional<std::string> Report;
+  bool DryRun = false;
+  bool NoWindow = false;
+  bool Help = false;
+  bool Version = false;
+};
+
+// Sorts the arguments into `found`; the refusal's words when one cannot be
+// taken.
+std::optional<std::string> ScanArguments(const std::vector<std::string>& args, TArguments& found) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string name = arg;
+    std::optional<std::string> inlineValue;
+    if (arg.rfind("--", 0) == 0) {
+      const size_t equals = arg.find('=');
+      if (equals != std::string::npos) {
+        name = arg.substr(0, equals);
+        inlineValue = arg.substr(equals + 1);
+      }
+    }
+    std::optional<std::string>* target = name == "--database"   ? &found.Database
+                                         : name == "--service"  ? &found.Service
+                                         : name == "--user"     ? &found.User
+                                         : name == "--parallel" ? &found.Parallel
+                                         : name == "--timeout"  ? &found.Timeout
+                                         : name == "--report"   ? &found.Report
+                                                                : nullptr;
+    if (target != nullptr) {
+      std::string value;
+      if (inlineValue)
+        value = *inlineValue;
+      else if (i + 1 < args.size())
+        value = args[++i];
+      if (value.empty()) return "option '" + name + "' needs a value";
+      if (*target) return "option '" + name + "' given twice";
+      *target = std::move(value);
+      continue;
+    }
+    if (inlineValue) return "option '" + Shown(name) + "' takes no value";
+    bool* flag = arg == "--dry-run"     ? &found.DryRun
+                 : arg == "--no-window" ? &found.NoWindow
+                 : arg == "--help"      ? &found.Help
+                 : arg == "--version"   ? &found.Version
+                                        : nullptr;
+    if (flag != nullptr)
+      *flag = true;
+    else if (!arg.empty() && arg.front() == '-')
+      return "unknown option '" + Shown(arg) + "'";
+    else
+      return "unexpected argument '" + Shown(arg) + "'";
+  }
+  return std::nullopt;
+}
+
 } // namespace
 
 TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Description& builtIn,
@@ -201,62 +263,9 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
     return startup;
   };
 
-  std::optional<std::string> database;
-  std::optional<std::string> service;
-  std::optional<std::string> user;
-  std::optional<std::string> parallel;
-  std::optional<std::string> timeout;
-  std::optional<std::string> report;
-  bool help = false;
-  bool version = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string name = arg;
-    std::optional<std::string> inlineValue;
-    if (arg.rfind("--", 0) == 0) {
-      const size_t equals = arg.find('=');
-      if (equals != std::string::npos) {
-        name = arg.substr(0, equals);
-        inlineValue = arg.substr(equals + 1);
-      }
-    }
-    std::optional<std::string>* target = name == "--database"   ? &database
-                                         : name == "--service"  ? &service
-                                         : name == "--user"     ? &user
-                                         : name == "--parallel" ? &parallel
-                                         : name == "--timeout"  ? &timeout
-                                         : name == "--report"   ? &report
-                                                                : nullptr;
-    if (target != nullptr) {
-      std::string value;
-      if (inlineValue) {
-        value = *inlineValue;
-      } else if (i + 1 < args.size()) {
-        value = args[++i];
-      } else {
-        return refuse("option '" + name + "' needs a value");
-      }
-      if (value.empty()) return refuse("option '" + name + "' needs a value");
-      if (*target) return refuse("option '" + name + "' given twice");
-      *target = std::move(value);
-      continue;
-    }
-    if (inlineValue) return refuse("option '" + Shown(name) + "' takes no value");
-    if (arg == "--dry-run") {
-      startup.Description.DryRun = true;
-    } else if (arg == "--no-window") {
-      startup.NoWindow = true;
-    } else if (arg == "--help") {
-      help = true;
-    } else if (arg == "--version") {
-      version = true;
-    } else if (!arg.empty() && arg.front() == '-') {
-      return refuse("unknown option '" + Shown(arg) + "'");
-    } else {
-      return refuse("unexpected argument '" + Shown(arg) + "'");
-    }
-  }
-
+  TArguments found;
+  if (const std::optional<std::string> refusal = ScanArguments(args, found)) return refuse(*refusal);
+  auto& [database, service, user, parallel, timeout, report, dryRun, noWindow, help, version] = found;
   if (service && !ValidServiceHost(*service))
     return refuse("option '--service' wants HOST[:PORT], not '" + Shown(*service) + "'");
   if (user && !ValidCredential(*user))
@@ -296,6 +305,8 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Descr
   if (password && !ValidCredential(*password))
     return refuse("ISC_PASSWORD cannot be used: it has blanks at its ends or control characters");
 
+  startup.Description.DryRun = startup.Description.DryRun || dryRun;
+  startup.NoWindow = noWindow;
   startup.Description.Parallel = requestsAtOnce;
   startup.Description.AnswerTimeout = timeoutSeconds * 1000;
   if (report) startup.ReportFile = *report;
