@@ -84,6 +84,7 @@ void Write(std::FILE* stream, const std::string& text) {
 std::string ProgressLine(const TProgress& progress, int width) {
   const bool utf8 = Utf8Terminal();
   const size_t room = width > 1 ? static_cast<size_t>(width - 1) : 0;
+  if (progress.Total < 0) return CutToColumns(progress.Status, room, utf8);
   const std::int64_t done = std::clamp<std::int64_t>(progress.Done, 0, std::max<std::int64_t>(progress.Total, 0));
   const int percent = progress.Total > 0 ? static_cast<int>(done * 100 / progress.Total) : 0;
 
@@ -142,6 +143,7 @@ void TTerminalView::SetBarMaximum(int maximum) {
   // The same refusal as the window's bar: the run must end the same way.
   if (maximum < 0) throw Exception(Format("%s property out of range", "TProgressBar"));
   maximum_ = maximum;
+  counted_ = true;
   position_ = std::min(position_, maximum_);
 }
 
@@ -167,7 +169,7 @@ void TTerminalView::RepaintNow() {
 void TTerminalView::Draw() {
   TProgress progress;
   progress.Done = done_;
-  progress.Total = maximum_;
+  progress.Total = counted_ ? maximum_ : -1;
   progress.Status = TerminalText(status_);
   if (done_ > 0)
     progress.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - firstStep_).count();

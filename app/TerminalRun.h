@@ -12,7 +12,8 @@ namespace od {
 // Where a run shown in a terminal stands, for its progress line.
 struct TProgress {
   std::int64_t Done = 0;
-  std::int64_t Total = 0;
+  // -1 until the goods lines have been counted.
+  std::int64_t Total = -1;
   // UTF-8 or the terminal's code set, made safe to print.
   std::string Status;
   // Since the first goods line; zero before it.
@@ -58,6 +59,7 @@ private:
   bool ended_ = false;
   std::string status_; // code page 1251
   int maximum_ = 100;
+  bool counted_ = false;
   int position_ = 0;
   std::int64_t done_ = 0;
   std::chrono::steady_clock::time_point firstStep_{};
