@@ -18,6 +18,7 @@
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <set>
@@ -244,24 +245,25 @@ TEST_F(RestorationRunTest, RequestsInFlightChangeNothingButTheTime) {
     apptest::InsertGoods(db, goods);
     std::mutex mutex;
     std::condition_variable arrived;
-    std::size_t seenRequests = 0;
+    int meeting = 0;
     demo::TOrderService service(
         [&](const std::string& target) {
           const std::string order = demo::OrderOfTarget(target);
-          {
+          // Where requests go ahead of the walk, the fourth order's answer
+          // waits until the fifth order's request is being served as well:
+          // a slow order among fast ones, with two requests in flight.
+          if (parallel > 1 && (order == "103" || order == "104")) {
             std::unique_lock lock(mutex);
-            ++seenRequests;
+            ++meeting;
             arrived.notify_all();
-            // The fourth order answers only once a later order's request
-            // has come, where requests go ahead of the walk: a slow order
-            // among fast ones.
-            if (order == "103" && parallel > 1)
-              arrived.wait_for(lock, std::chrono::seconds(10), [&] { return seenRequests > 4; });
+            arrived.wait_for(lock, std::chrono::seconds(10), [&] { return meeting >= 2; });
           }
           if (order == "107") return demo::TOrderService::TextReply(404, "");
           if (order == "111") return demo::TServiceReply{demo::TServiceReply::Reset, {}};
-          return demo::TOrderService::TextReply(200,
-                                                "0" + std::to_string(std::stoi(order) - 99) + ".03.2024 14:07:09\r\n");
+          // Order 100 + d is sent on day d + 1 of March.
+          char date[32];
+          std::snprintf(date, sizeof date, "%02d.03.2024 14:07:09\r\n", std::stoi(order) - 99);
+          return demo::TOrderService::TextReply(200, date);
         },
         0, parallel);
     TRun run(db, service);
