@@ -185,6 +185,25 @@ TEST_F(RestorationRunTest, AKeyWithAFractionIsNeverRoundedIntoAnotherRow) {
                            "update refused 0, key not usable 1");
 }
 
+TEST_F(RestorationRunTest, TheAnswerTimeOutBoundsAServiceThatNeverAnswers) {
+  test::TestDatabase db("silent");
+  apptest::CreateOrderSchema(db);
+  apptest::InsertGoods(db, {{1, 7}, {2, 7}, {3, 9}});
+  // Takes the first request and never answers; the second waits behind it.
+  apptest::HoldingService silent(1);
+  TRun run(db, silent.Service());
+  run.settings.AnswerTimeout = 300;
+  const auto start = std::chrono::steady_clock::now();
+  run.Execute();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(run.run->State(), TRunState::Committed);
+  ASSERT_EQ(run.report.size(), 3u);
+  EXPECT_EQ(run.report[0], "orderdates: order 7: 2 goods lines kept, request failed: Connection timed out");
+  EXPECT_EQ(run.report[1], "orderdates: order 9: 1 goods line kept, request failed: Connection timed out");
+  // Two waits of 300 ms, not of the client's 90 s.
+  EXPECT_LT(took, std::chrono::seconds(20));
+}
+
 TEST_F(RestorationRunTest, AnOrderNumberWithBlanksGoesOutPercentEncoded) {
   test::TestDatabase db("text");
   db.Execute("CREATE TABLE TBL_ZAKAZ_TOVARS (ID INTEGER, ZAKAZ_ID VARCHAR(10), DATA_TIME_SEND TIMESTAMP)");
