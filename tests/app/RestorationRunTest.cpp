@@ -3,6 +3,7 @@
 // on a loopback port.
 #include "app/RestorationRun.h"
 #include "app/Form2Description.h"
+#include "app/LookAhead.h"
 #include "base/Component.h"
 #include "base/Exception.h"
 #include "db/Database.h"
@@ -15,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <condition_variable>
@@ -37,7 +39,12 @@ public:
 
   void SetStatusText(const std::string& text) override { status_ = Cp1251ToUtf8(text); }
   void SetBarMaximum(int maximum) override { Shown.push_back("bar 0.." + std::to_string(maximum)); }
-  void StepBar() override { ++Steps; }
+  void StepBar() override {
+    ++Steps;
+    steps_.store(Steps);
+  }
+  // Goods lines stepped so far, for other threads.
+  int StepsSoFar() const { return steps_.load(); }
   void ShowState() override {
     if (status_ != shownStatus_) Shown.push_back("status " + status_);
     shownStatus_ = status_;
@@ -55,6 +62,7 @@ public:
   void EndProgram() override { Shown.push_back("end"); }
 
 private:
+  std::atomic<int> steps_{0};
   int events_ = 0;
   std::string status_;
   std::string shownStatus_;
@@ -313,6 +321,33 @@ TEST_F(RestorationRunTest, RequestsInFlightChangeNothingButTheTime) {
   EXPECT_EQ(seen[8].Dates, seen[1].Dates);
   EXPECT_EQ(seen[8].Requests, seen[1].Requests);
   EXPECT_EQ(seen[1].Writes.size(), 54u);
+}
+
+TEST_F(RestorationRunTest, AHugeOrderDoesNotMakeTheLookAheadReadTheWholeTable) {
+  constexpr int kHuge = 6000;
+  test::TestDatabase db("huge");
+  apptest::CreateOrderSchema(db);
+  // Order 1 with a few thousand goods lines, then order 2 with one.
+  db.Execute("EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= " + std::to_string(kHuge) +
+             ") DO BEGIN INSERT INTO TBL_ZAKAZ_TOVARS (ID, ZAKAZ_ID) VALUES (:I, 1); I = I + 1; END "
+             "INSERT INTO TBL_ZAKAZ_TOVARS (ID, ZAKAZ_ID) VALUES (:I, 2); END");
+  TRun* running = nullptr;
+  std::atomic<int> stepsAtSecondOrder{-1};
+  demo::TOrderService service(
+      [&](const std::string& target) {
+        if (demo::OrderOfTarget(target) == "2") stepsAtSecondOrder = running->view.StepsSoFar();
+        return demo::TOrderService::TextReply(200, kAnswer);
+      },
+      0, 8);
+  TRun run(db, service);
+  running = &run;
+  run.settings.Parallel = 8;
+  run.Execute();
+  ASSERT_EQ(run.run->State(), TRunState::Committed);
+  // Order 2 was asked only once the walk had come within the look-ahead's
+  // bound of it, not as soon as the list was read.
+  EXPECT_GE(stepsAtSecondOrder.load(), kHuge - static_cast<int>(TListedLines::kMaxLinesAhead));
+  EXPECT_EQ(apptest::UpdateLog(db).size(), static_cast<size_t>(kHuge + 1));
 }
 
 TEST_F(RestorationRunTest, AFailureOutsideAGoodsLineAbandonsTheRequestsInFlight) {
