@@ -1,10 +1,12 @@
 #pragma once
 
-#include "app/ExitStatus.h"
-#include "app/Form2Description.h"
+#include "run/ExitStatus.h"
+#include "run/RunSettings.h"
+#include "window/Form2Description.h"
 
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,34 +16,36 @@ namespace od {
 // is opened or shown.
 struct TStartup {
   enum class TAction {
-    Run,     // start the window with Description
+    Run,     // start the run with Settings
     Help,    // print Text to standard output, exit 0
     Version, // print Text to standard output, exit 0
     Refuse,  // print Text (one line) to standard error, exit 2
   };
   TAction Action = TAction::Run;
   std::string Text;
-  TForm2Description Description;
+  // The built-in settings with what the options and the environment change.
+  TRunSettings Settings;
   // The same run shown in the terminal, with no window and no display.
   bool NoWindow = false;
   // --report: a file that gets the report too; empty when not given.
   std::string ReportFile;
+  // --user: the database user, which wins over ISC_USER.
+  std::optional<std::string> User;
 };
 
 // Looks a variable up in the environment; nullptr when it is not set.
 using TEnvironment = std::function<const char*(const char*)>;
 
-// `args` without the program name. The options override the built-in
-// description: --database CONNECTION, --service HOST[:PORT], --user NAME,
-// --dry-run, --no-window, --report FILE; each option taking a value accepts "--name VALUE" and
+// `args` without the program name. The options (Options.h) override the
+// built-in settings; each option taking a value accepts "--name VALUE" and
 // "--name=VALUE". ISC_USER and ISC_PASSWORD from the environment replace the
 // built-in user and password; --user wins over ISC_USER. Values go on as the
 // system gave their bytes: a connection string is handed back to the system,
 // and the server compares credentials with what its administrator typed.
-TStartup ReadCommandLine(const std::vector<std::string>& args, const TForm2Description& builtIn,
+TStartup ReadCommandLine(const std::vector<std::string>& args, const TRunSettings& builtIn,
                          const TEnvironment& environment);
 
-std::string HelpText(const TForm2Description& builtIn);
+std::string HelpText(const TRunSettings& builtIn);
 std::string VersionText();
 
 // The time the run starts at, which names its report file.
@@ -49,8 +53,9 @@ using TClock = std::function<std::time_t()>;
 
 // The whole program: reads the command line, answers --help, --version and a
 // bad option without creating the application object (so without a display),
-// otherwise runs RunProgram. `clock` (by default the system's) names the
-// report file. Returns the exit status.
+// otherwise runs the window, or the terminal's run with --no-window. The
+// window is laid out as `builtIn` says. `clock` (by default the system's)
+// names the report file. Returns the exit status.
 int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn, const TClock& clock = {});
 
 } // namespace od

@@ -1,5 +1,5 @@
 #include "app/CommandLine.h"
-#include "app/Form2Description.h"
+#include "window/Form2Description.h"
 
 // The built-in description, with what the command line and the environment
 // override for this run.

@@ -9,10 +9,10 @@
 
 #include <string>
 
-#include "app/Application.h"
-#include "app/Form2.h"
-#include "app/ProgressBar.h"
 #include "text/Cp1251.h"
+#include "window/Application.h"
+#include "window/Form2.h"
+#include "window/ProgressBar.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The command line and the environment: what they change in the run's
 // settings, and the answers the program gives without opening anything.
 #include "app/CommandLine.h"
-#include "app/Program.h"
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
+#include "window/Program.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -145,10 +145,10 @@ private slots:
       return value == kUnset ? nullptr : value.constData();
     });
     QCOMPARE(startup.Action, TStartup::TAction::Run);
-    QCOMPARE(QString::fromStdString(startup.Description.DBName), dbName);
-    QCOMPARE(QString::fromStdString(startup.Description.ServiceHost), host);
-    QCOMPARE(Joined(startup.Description.DBParams), params);
-    QCOMPARE(startup.Description.DryRun, dryRun);
+    QCOMPARE(QString::fromStdString(startup.Settings.DBName), dbName);
+    QCOMPARE(QString::fromStdString(startup.Settings.ServiceHost), host);
+    QCOMPARE(Joined(startup.Settings.DBParams), params);
+    QCOMPARE(startup.Settings.DryRun, dryRun);
   }
 
   // The real program: each of these answers at once, opens nothing and

@@ -1,12 +1,6 @@
 // The restoration run end to end: a real window on the offscreen platform, a
 // real database on the embedded engine and a real order service on a
 // loopback port. Contents are checked afterwards through a second attachment.
-#include "app/Application.h"
-#include "app/Dialogs.h"
-#include "app/Form2.h"
-#include "app/Program.h"
-#include "app/ProgressBar.h"
-#include "app/Timer.h"
 #include "base/Exception.h"
 #include "db/Database.h"
 #include "db/Query.h"
@@ -16,6 +10,12 @@
 #include "text/Cp1251.h"
 #include "text/DateTimeParse.h"
 #include "text/LocaleFormats.h"
+#include "window/Application.h"
+#include "window/Dialogs.h"
+#include "window/Form2.h"
+#include "window/Program.h"
+#include "window/ProgressBar.h"
+#include "window/Timer.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

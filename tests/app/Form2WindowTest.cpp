@@ -1,18 +1,18 @@
 // The main window without a database behind it: its description, the
 // user-interface operations of the run, the exception display, the modal
 // message, closing, start-up and its failure, and the locale reload.
-#include "app/Application.h"
-#include "app/Dialogs.h"
-#include "app/Form2.h"
-#include "app/Program.h"
-#include "app/ProgressBar.h"
-#include "app/Timer.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "tests/app/support/AppTestSupport.h"
 #include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
+#include "window/Application.h"
+#include "window/Dialogs.h"
+#include "window/Form2.h"
+#include "window/Program.h"
+#include "window/ProgressBar.h"
+#include "window/Timer.h"
 
 #include <QElapsedTimer>
 #include <QLabel>

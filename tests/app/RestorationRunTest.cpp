@@ -1,18 +1,18 @@
 // The restoration run on its own, shown in a recording view instead of the
 // window: a real database on the embedded engine and a real order service
 // on a loopback port.
-#include "app/RestorationRun.h"
-#include "app/Form2Description.h"
-#include "app/LookAhead.h"
+#include "run/RestorationRun.h"
 #include "base/Component.h"
 #include "base/Exception.h"
 #include "db/Database.h"
 #include "demo/OrderService.h"
+#include "run/LookAhead.h"
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
 #include "text/Cp1251.h"
 #include "text/DateTimeParse.h"
 #include "text/LocaleFormats.h"
+#include "window/Form2Description.h"
 
 #include <gtest/gtest.h>
 

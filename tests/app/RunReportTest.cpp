@@ -2,10 +2,10 @@
 // own against a real database and a real order service: what standard error
 // and the report file say about the goods lines that kept their value, what
 // the final box says, and how the program ends.
-#include "app/Program.h"
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
 #include "text/Cp1251.h"
+#include "window/Program.h"
 
 #include <QCoreApplication>
 #include <QDir>

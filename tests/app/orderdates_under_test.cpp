@@ -9,7 +9,7 @@
 // are written and left open, for a test that ends the program meanwhile.
 // ORDERDATES_TEST_NOW (seconds since 1970) is the time the run starts at.
 #include "app/CommandLine.h"
-#include "app/Form2Description.h"
+#include "window/Form2Description.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,7 +1,7 @@
 #include "tests/app/support/AppTestSupport.h"
 
-#include "app/Application.h"
 #include "tests/db/support/TestDatabase.h"
+#include "window/Application.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -4,8 +4,8 @@
 // message boxes the program shows, order databases on the embedded engine,
 // and the window description pointed at a test's own database and service.
 
-#include "app/Form2Description.h"
 #include "demo/OrderService.h"
+#include "window/Form2Description.h"
 
 #include <QMessageBox>
 #include <QObject>

@@ -1,12 +1,12 @@
-#include "app/Form2.h"
+#include "window/Form2.h"
 
-#include "app/Application.h"
-#include "app/Dialogs.h"
-#include "app/ProgressBar.h"
-#include "app/StopWatcher.h"
-#include "app/Timer.h"
 #include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
+#include "window/Application.h"
+#include "window/Dialogs.h"
+#include "window/ProgressBar.h"
+#include "window/StopWatcher.h"
+#include "window/Timer.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/RunSettings.h"
-#include "app/WindowLayout.h"
+#include "run/RunSettings.h"
+#include "window/WindowLayout.h"
 
 #include <string>
 

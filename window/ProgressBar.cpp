@@ -1,4 +1,4 @@
-#include "app/ProgressBar.h"
+#include "window/ProgressBar.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/RunReport.h"
+#include "run/RunReport.h"
 
 #include <ctime>
 #include <string>

@@ -1,14 +1,11 @@
 #pragma once
 
+#include "run/ErrorText.h"
+
 #include <exception>
 #include <string>
 
 namespace od {
-
-// The text the exception display shows for a message: a "." is appended when
-// the last byte, taken as unsigned, is above "." (a letter, a digit or any
-// byte above 127), so "...", "!" and ")" endings stay as they are.
-std::string ExceptionDisplayText(const std::string& message);
 
 // The error box of the exception display: the program title as caption, the
 // error icon and one OK button. Returns when it is dismissed.

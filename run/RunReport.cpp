@@ -1,4 +1,4 @@
-#include "app/RunReport.h"
+#include "run/RunReport.h"
 
 #include "base/Ascii.h"
 #include "text/Cp1251.h"

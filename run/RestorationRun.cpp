@@ -1,116 +1,38 @@
-#include "app/RestorationRun.h"
+#include "run/RestorationRun.h"
 
-#include "app/LookAhead.h"
-#include "base/Ascii.h"
 #include "base/Exception.h"
 #include "base/StopSignals.h"
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "net/HttpClient.h"
+#include "net/SocketErrors.h"
+#include "run/ErrorText.h"
+#include "run/LookAhead.h"
+#include "run/OrderUrl.h"
 #include "text/Cp1251.h"
 #include "text/DateTimeParse.h"
 #include "text/StringList.h"
 #include "text/SystemText.h"
 
-#include <cstdio>
+#include <optional>
 
 namespace od {
 
 namespace {
 
-const char kOrderPath[] = "/server_scripts/get_zakaz_dt.php?zakaz_id=";
-
-// The socket's code for a wait that a signal, or the run's own hook, cut.
-constexpr int kInterruptedCode = 10004;
-
-bool IsQueryByte(unsigned char byte) {
-  // Unreserved characters and the delimiters that mean nothing inside one
-  // query value; '&', '+', '=' and ';' would split or change it.
-  if (IsAlnum(static_cast<char>(byte))) return true;
-  switch (byte) {
-  case '-':
-  case '.':
-  case '_':
-  case '~':
-  case '!':
-  case '$':
-  case '\'':
-  case '(':
-  case ')':
-  case '*':
-  case ',':
-  case ':':
-  case '@':
-  case '/':
-  case '?': return true;
-  default: return false;
+// One database step of a goods line: whatever it raises keeps the goods line,
+// with the database's words as the reason.
+template <typename Step> std::optional<TGoodsLineOutcome> DatabaseStep(Step&& step) {
+  try {
+    step();
+    return std::nullopt;
+  } catch (...) {
+    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, CurrentExceptionMessage());
   }
 }
 
 } // namespace
-
-std::string OrderQueryValue(const std::string& order) {
-  std::string value;
-  value.reserve(order.size());
-  for (const char c : order) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsQueryByte(byte)) {
-      value += c;
-    } else {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
-      value += escaped;
-    }
-  }
-  return value;
-}
-
-TFbDatabase* CreateRunDatabase(TComponent& owner, const TRunSettings& settings) {
-  auto* db = new TFbDatabase(&owner);
-  db->SetName("DB");
-  db->SetDBName(settings.DBName);
-  for (const std::string& line : settings.DBParams) db->DBParams().Add(line);
-  db->SetSQLDialect(settings.SQLDialect);
-  db->SetTimeout(settings.Timeout);
-  db->SetWaitForRestoreConnect(settings.WaitForRestoreConnect);
-  return db;
-}
-
-TFbTransaction* CreateRunTransaction(TComponent& owner, TFbDatabase& db) {
-  auto* tr = new TFbTransaction(&owner);
-  tr->SetName("Tr");
-  tr->SetDefaultDatabase(&db);
-  tr->SetTimeoutAction(TARollback);
-  // The connection was created first; its references to the transaction
-  // are set once the transaction exists.
-  db.SetDefaultTransaction(tr);
-  db.SetDefaultUpdateTransaction(tr);
-  return tr;
-}
-
-TFbQuery* CreateRunQuery(TComponent& owner, const char* name, const std::vector<std::string>& sql, TFbDatabase& db,
-                         TFbTransaction& tr) {
-  auto* query = new TFbQuery(&owner);
-  query->SetName(name);
-  query->SetDatabase(&db);
-  query->SetTransaction(&tr);
-  // The text arrives line by line; it is judged once it is complete.
-  query->SetLoading(true);
-  for (const std::string& line : sql) query->SQL().Add(line);
-  query->SetLoading(false);
-  return query;
-}
-
-TRunComponents CreateRunComponents(TComponent& owner, const TRunSettings& settings) {
-  TRunComponents c;
-  c.DB = CreateRunDatabase(owner, settings);
-  c.Tr = CreateRunTransaction(owner, *c.DB);
-  c.SQLCount = CreateRunQuery(owner, "SQLCount", settings.SQLCount, *c.DB, *c.Tr);
-  c.SQLListZakaz = CreateRunQuery(owner, "SQLListZakaz", settings.SQLListZakaz, *c.DB, *c.Tr);
-  c.SQLUpdateID = CreateRunQuery(owner, "SQLUpdateID", settings.SQLUpdateID, *c.DB, *c.Tr);
-  return c;
-}
 
 // The order whose answer the goods lines being walked use. The lines and
 // the date text carry over from one goods line to the next: the goods lines
@@ -136,12 +58,15 @@ void TRestorationRun::Execute() {
   try {
     Walk();
   } catch (const std::exception& e) {
-    Ended(MessageOf(e));
-    view_.ShowError(e);
+    Stop(e);
   } catch (...) {
-    Ended("Unknown exception");
-    view_.ShowError(Exception("Unknown exception"));
+    Stop(Exception(kUnknownException));
   }
+}
+
+void TRestorationRun::Stop(const std::exception& failure) {
+  Ended(MessageOf(failure));
+  view_.ShowError(failure);
 }
 
 void TRestorationRun::Ended(const std::string& message) {
@@ -197,7 +122,8 @@ void TRestorationRun::Walk() {
   THttpGetOptions options;
   if (settings_.AnswerTimeout > 0) options.Timeouts = THttpTimeouts::AnswerWithin(settings_.AnswerTimeout);
   TOrderRequests requests(
-      settings_.Parallel, options, [this](const std::string& order) { return OrderUrl(order); }, hook);
+      settings_.Parallel, options, [this](const std::string& order) { return OrderUrl(settings_.ServiceHost, order); },
+      hook);
   TListedLines lines(*c_.SQLListZakaz, requests);
   TOrderAnswer answer;
   while (!lines.AtEnd()) {
@@ -246,16 +172,12 @@ void TRestorationRun::Finish() {
   view_.EndProgram();
 }
 
-std::string TRestorationRun::OrderUrl(const std::string& order) const {
-  return "http://" + settings_.ServiceHost + kOrderPath + OrderQueryValue(order);
-}
-
 TGoodsLineOutcome TRestorationRun::RestoreGoodsLine(const TListedLine& line, TOrderAnswer& answer,
                                                     TOrderRequests& requests) {
   // Whatever fails here costs this goods line only: it keeps its value and
   // the run goes on with the next one.
   if (!line.OrderRead) return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, line.Order);
-  if (line.Order != answer.Order) Ask(answer, line.Order, requests);
+  if (StartsNewOrder(line, answer.Order)) Ask(answer, line.Order, requests);
   if (answer.Lines.Count() == 0) return answer.Unusable;
   return Write(line, answer);
 }
@@ -270,7 +192,7 @@ void TRestorationRun::Ask(TOrderAnswer& answer, const std::string& order, TOrder
   answer.Order = order;
   answer.Refused = result.Ok && result.ResultCode != 0 && (result.ResultCode < 200 || result.ResultCode > 299);
   if (!result.Ok) {
-    const bool stopped = result.ErrorCode == kInterruptedCode && ProcessStopRequested();
+    const bool stopped = result.ErrorCode == WsaError::Interrupted && ProcessStopRequested();
     answer.Unusable =
         TGoodsLineOutcome::Kept(stopped ? TKeptReason::Stopped : TKeptReason::RequestFailed,
                                 stopped ? std::string("the run was stopped before the answer came") : result.Error);
@@ -289,13 +211,7 @@ TGoodsLineOutcome TRestorationRun::Write(const TListedLine& line, const TOrderAn
     return answer.Refused ? answer.Unusable : TGoodsLineOutcome::Kept(TKeptReason::NoDate, answer.DateText);
   };
   if (!line.KeyRead) return TGoodsLineOutcome::Kept(TKeptReason::KeyUnusable, line.KeyError);
-  try {
-    c_.SQLUpdateID->ParameterByName("ID").SetAsInt64(line.Key);
-  } catch (const std::exception& e) {
-    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, MessageOf(e));
-  } catch (...) {
-    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, "Unknown exception");
-  }
+  if (auto refused = DatabaseStep([&] { c_.SQLUpdateID->ParameterByName("ID").SetAsInt64(line.Key); })) return *refused;
   TDateTime sent = 0;
   try {
     sent = ParseDateTimeText(answer.DateText);
@@ -304,16 +220,13 @@ TGoodsLineOutcome TRestorationRun::Write(const TListedLine& line, const TOrderAn
   }
   // A time alone parses onto day 0: there is no send date to write.
   if (!HasDatePart(sent)) return noDate();
-  try {
-    c_.SQLUpdateID->ParameterByName("DATA_TIME_SEND").SetAsDateTime(sent);
-    static const std::string orderWord = Cp("Заказ ");
-    view_.SetStatusText(orderWord + answer.Order + " - " + answer.DateText);
-    c_.SQLUpdateID->ExecQuery();
-  } catch (const std::exception& e) {
-    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, MessageOf(e));
-  } catch (...) {
-    return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, "Unknown exception");
-  }
+  if (auto refused = DatabaseStep([&] {
+        c_.SQLUpdateID->ParameterByName("DATA_TIME_SEND").SetAsDateTime(sent);
+        static const std::string orderWord = Cp("Заказ ");
+        view_.SetStatusText(orderWord + answer.Order + " - " + answer.DateText);
+        c_.SQLUpdateID->ExecQuery();
+      }))
+    return *refused;
   return TGoodsLineOutcome::Written();
 }
 

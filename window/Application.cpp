@@ -1,10 +1,10 @@
-#include "app/Application.h"
+#include "window/Application.h"
 
-#include "app/Dialogs.h"
 #include "base/Exception.h"
 #include "base/StopSignals.h"
 #include "text/Cp1251.h"
 #include "text/SystemText.h"
+#include "window/Dialogs.h"
 
 #include <QAbstractEventDispatcher>
 #include <QLibraryInfo>
@@ -112,7 +112,7 @@ void TApplication::HandleException(const std::exception& e) {
 
 void TApplication::HandleUnknownException() {
   if (QWidget* grabber = QWidget::mouseGrabber()) grabber->releaseMouse();
-  ShowExceptionBox(ExceptionDisplayText("Unknown exception"));
+  ShowExceptionBox(ExceptionDisplayText(kUnknownException));
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {

@@ -1,16 +1,10 @@
-#include "app/LookAhead.h"
+#include "run/LookAhead.h"
 
 #include "base/StopSignals.h"
 #include "db/Query.h"
-#include "text/SystemText.h"
+#include "run/ErrorText.h"
 
 namespace od {
-
-namespace {
-
-constexpr char kUnknownException[] = "Unknown exception";
-
-} // namespace
 
 TOrderRequests::TOrderRequests(int parallel, THttpGetOptions options,
                                std::function<std::string(const std::string&)> url, const THttpWaitHook& hook)
@@ -45,20 +39,16 @@ TListedLine TListedLines::ReadRow() {
   try {
     line.Order = list_.ColumnByName("ZAKAZ_ID").AsString();
     line.OrderRead = true;
-  } catch (const std::exception& e) {
-    line.Order = MessageOf(e);
   } catch (...) {
-    line.Order = kUnknownException;
+    line.Order = CurrentExceptionMessage();
   }
   try {
     // At its full width: a key that cannot be carried exactly is never
     // rounded into another row's.
     line.Key = list_.ColumnByName("ID").AsInt64();
     line.KeyRead = true;
-  } catch (const std::exception& e) {
-    line.KeyError = MessageOf(e);
   } catch (...) {
-    line.KeyError = kUnknownException;
+    line.KeyError = CurrentExceptionMessage();
   }
   return line;
 }
@@ -67,9 +57,7 @@ void TListedLines::ReadAhead() {
   // After a termination signal no new request starts.
   while (ahead_.size() < kMaxLinesAhead && !ProcessStopRequested() && !list_.AtEnd()) {
     TListedLine line = ReadRow();
-    // The same rule as the walk's: an order number other than the last one
-    // asked for makes a request.
-    const bool newOrder = line.OrderRead && line.Order != lastOrder_;
+    const bool newOrder = StartsNewOrder(line, lastOrder_);
     if (newOrder && requests_.Pending() >= requests_.Limit()) return;
     if (newOrder) {
       requests_.Start(line.Order);

@@ -23,6 +23,14 @@ struct TListedLine {
   std::string KeyError;
 };
 
+// Whether the goods line starts an order of its own, one that needs its
+// answer: its order number was read and is not the one asked for last. The
+// walk and the read-ahead ask the same question, so that they agree on which
+// goods lines make a request.
+inline bool StartsNewOrder(const TListedLine& line, const std::string& lastAsked) {
+  return line.OrderRead && line.Order != lastAsked;
+}
+
 // The answers of the order service, one per order, handed over in the order
 // the orders were listed. With one request at a time the request is made
 // when the walk asks for the answer; with more, it is started as soon as its

@@ -1,6 +1,6 @@
-#include "app/Timer.h"
+#include "window/Timer.h"
 
-#include "app/Application.h"
+#include "window/Application.h"
 
 namespace od {
 

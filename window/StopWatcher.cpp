@@ -1,9 +1,9 @@
-#include "app/StopWatcher.h"
+#include "window/StopWatcher.h"
 
-#include "app/Application.h"
 #include "base/Exception.h"
 #include "base/StopSignals.h"
 #include "db/Database.h"
+#include "window/Application.h"
 
 #include <QDialog>
 #include <QSocketNotifier>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "app/Form2Description.h"
-#include "app/RestorationRun.h"
-#include "app/RunView.h"
 #include "base/Component.h"
+#include "run/RestorationRun.h"
+#include "run/RunView.h"
+#include "window/Form2Description.h"
 
 #include <QWidget>
 

@@ -1,8 +1,8 @@
-#include "app/Dialogs.h"
+#include "window/Dialogs.h"
 
-#include "app/Application.h"
 #include "base/Exception.h"
 #include "text/Cp1251.h"
+#include "window/Application.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -41,12 +41,6 @@ void PrepareBox(QMessageBox& box, QMessageBox::Icon icon, const QString& caption
 }
 
 } // namespace
-
-std::string ExceptionDisplayText(const std::string& message) {
-  std::string text = message;
-  if (!text.empty() && static_cast<unsigned char>(text.back()) > static_cast<unsigned char>('.')) text += '.';
-  return text;
-}
 
 void ShowExceptionBox(const std::string& text) {
   // Owned by the active window; exec() disables the other windows while it

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/RunSettings.h"
-#include "app/RunView.h"
+#include "run/RunSettings.h"
+#include "run/RunView.h"
 
 #include <chrono>
 #include <cstdint>

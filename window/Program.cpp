@@ -1,13 +1,13 @@
-#include "app/Program.h"
+#include "window/Program.h"
 
-#include "app/Dialogs.h"
-#include "app/Form2.h"
-#include "app/ReportFile.h"
-#include "app/StopWatcher.h"
 #include "base/StopSignals.h"
+#include "run/ReportFile.h"
 #include "text/Cp1251.h"
 #include "text/LocaleFormats.h"
 #include "text/SystemText.h"
+#include "window/Dialogs.h"
+#include "window/Form2.h"
+#include "window/StopWatcher.h"
 
 #include <QFileInfo>
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/Application.h"
-#include "app/ExitStatus.h"
-#include "app/Form2Description.h"
+#include "run/ExitStatus.h"
+#include "window/Application.h"
+#include "window/Form2Description.h"
 
 namespace od {
 

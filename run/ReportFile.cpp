@@ -1,4 +1,4 @@
-#include "app/ReportFile.h"
+#include "run/ReportFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

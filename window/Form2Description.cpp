@@ -1,4 +1,4 @@
-#include "app/Form2Description.h"
+#include "window/Form2Description.h"
 
 #include "text/Cp1251.h"
 
