@@ -2,6 +2,7 @@
 
 #include "base/StopSignals.h"
 #include "db/Query.h"
+#include "db/XSQLDA.h"
 #include "run/ErrorText.h"
 
 namespace od {
@@ -36,17 +37,29 @@ TListedLines::TListedLines(TFbQuery& list, TOrderRequests& requests) : list_(lis
 
 TListedLine TListedLines::ReadRow() {
   TListedLine line;
+  // A NULL is no value at all: a NULL order number is no order, and a NULL
+  // key read as 0 would write whichever row has the key 0.
   try {
-    line.Order = list_.ColumnByName("ZAKAZ_ID").AsString();
-    line.OrderRead = true;
+    const TFbXSQLVAR& order = list_.ColumnByName("ZAKAZ_ID");
+    if (order.IsNull()) {
+      line.Order = "the order number is NULL";
+    } else {
+      line.Order = order.AsString();
+      line.OrderRead = true;
+    }
   } catch (...) {
     line.Order = CurrentExceptionMessage();
   }
   try {
-    // At its full width: a key that cannot be carried exactly is never
-    // rounded into another row's.
-    line.Key = list_.ColumnByName("ID").AsInt64();
-    line.KeyRead = true;
+    const TFbXSQLVAR& key = list_.ColumnByName("ID");
+    if (key.IsNull()) {
+      line.KeyError = "the key is NULL";
+    } else {
+      // At its full width: a key that cannot be carried exactly is never
+      // rounded into another row's.
+      line.Key = key.AsInt64();
+      line.KeyRead = true;
+    }
   } catch (...) {
     line.KeyError = CurrentExceptionMessage();
   }

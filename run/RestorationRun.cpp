@@ -176,7 +176,7 @@ TGoodsLineOutcome TRestorationRun::RestoreGoodsLine(const TListedLine& line, TOr
                                                     TOrderRequests& requests) {
   // Whatever fails here costs this goods line only: it keeps its value and
   // the run goes on with the next one.
-  if (!line.OrderRead) return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, line.Order);
+  if (!line.OrderRead) return TGoodsLineOutcome::Kept(TKeptReason::OrderUnusable, line.Order);
   if (StartsNewOrder(line, answer.Order)) Ask(answer, line.Order, requests);
   if (answer.Lines.Count() == 0) return answer.Unusable;
   return Write(line, answer);

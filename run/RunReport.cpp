@@ -31,6 +31,7 @@ constexpr std::array<TReasonWords, kKeptReasonCount> kReasonWords{{
     {"update refused", "база данных отклонила запись", true},
     {"key not usable", "ключ строки нельзя передать точно", false},
     {"stopped", "прервано", false},
+    {"order number not usable", "номер заказа не прочитан", false},
 }};
 
 const TReasonWords& WordsOf(TKeptReason reason) { return kReasonWords[static_cast<size_t>(reason)]; }
@@ -123,9 +124,12 @@ bool LooksLikeDate(std::string_view text) noexcept {
 TRunReport::TRunReport() : sink_(WriteToStandardError) {}
 
 void TRunReport::GoodsLine(const std::string* order, const TGoodsLineOutcome& outcome) {
-  if (order != nullptr && (!orderOpen_ || *order != order_)) {
+  const bool sameGroup = orderOpen_ && (order != nullptr ? !withoutOrder_ && *order == order_
+                                                         : withoutOrder_ && outcome.Text == orderFirstKept_.Text);
+  if (!sameGroup) {
     FlushOrder();
-    order_ = *order;
+    order_ = order != nullptr ? *order : std::string();
+    withoutOrder_ = order == nullptr;
     orderOpen_ = true;
     orderLines_ = 0;
     orderKept_ = 0;
@@ -146,7 +150,7 @@ void TRunReport::FlushOrder() {
   if (!orderOpen_) return;
   orderOpen_ = false;
   if (orderKept_ == 0) return;
-  std::string line = std::string(kPrefix) + "order " + ReportText(order_, 40) + ": ";
+  std::string line = std::string(kPrefix) + (withoutOrder_ ? std::string() : "order " + ReportText(order_, 40) + ": ");
   line += orderKept_ == orderLines_ ? GoodsLineCount(orderKept_)
                                     : std::to_string(orderKept_) + " of " + GoodsLineCount(orderLines_);
   line += " kept, ";

@@ -17,6 +17,7 @@ enum class TKeptReason {
   UpdateRefused, // the database refused the goods line's work; the text is its message
   KeyUnusable,   // the goods line's key cannot be carried exactly; the text says why
   Stopped,       // the run was stopped while the order's request was under way
+  OrderUnusable, // the goods line's order number cannot be read (NULL, say); the text says why
   Count
 };
 constexpr int kKeptReasonCount = static_cast<int>(TKeptReason::Count);
@@ -50,8 +51,10 @@ public:
   // empty when standard error alone has them. In the system's bytes.
   void SetListFile(std::string path) { listFile_ = std::move(path); }
 
-  // One goods line of `order` (nullptr when its order number could not be
-  // read: it counts with the order walked before it) and what became of it.
+  // One goods line of `order` and what became of it. nullptr when its order
+  // number could not be read: such a goods line belongs to no order, and the
+  // goods lines in a row that share the reason get a report line of their
+  // own, so that no reason is folded into a neighbouring order's.
   void GoodsLine(const std::string* order, const TGoodsLineOutcome& outcome);
 
   // Writes the last order's line and the summary.
@@ -85,6 +88,8 @@ private:
   // The order now being walked, and its first kept goods line.
   std::string order_;
   bool orderOpen_ = false;
+  // The goods lines being counted have no order number that could be read.
+  bool withoutOrder_ = false;
   std::int64_t orderLines_ = 0;
   std::int64_t orderKept_ = 0;
   TGoodsLineOutcome orderFirstKept_;

@@ -193,6 +193,80 @@ TEST_F(RestorationRunTest, AKeyWithAFractionIsNeverRoundedIntoAnotherRow) {
                            "update refused 0, key not usable 1");
 }
 
+// Goods lines in the walk's order (key, order number; "NULL" for a NULL),
+// the dates they end with, and the report.
+struct TNullCase {
+  const char* Name;
+  std::vector<std::pair<const char*, const char*>> Goods;
+  std::map<std::string, std::string> Dates;
+  std::vector<std::string> Report;
+};
+
+class NullValueTest : public RestorationRunTest, public ::testing::WithParamInterface<TNullCase> {};
+
+TEST_P(NullValueTest, ANullIsNeverAKeyOrAnOrderAndItsReasonIsReported) {
+  const TNullCase& c = GetParam();
+  test::TestDatabase db("nulls");
+  db.Execute("CREATE TABLE TBL_ZAKAZ_TOVARS (ID INTEGER, ZAKAZ_ID INTEGER, POS INTEGER, DATA_TIME_SEND TIMESTAMP)");
+  // A row outside the walk at the key 0, which a NULL key read as 0 would
+  // write.
+  db.Execute("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (0, 0, 0, TIMESTAMP '2001-01-01 12:00:00')");
+  int pos = 0;
+  for (const auto& [key, order] : c.Goods)
+    db.Execute(std::string("INSERT INTO TBL_ZAKAZ_TOVARS VALUES (") + key + ", " + order + ", " +
+               std::to_string(++pos) + ", TIMESTAMP '2001-01-01 12:00:00')");
+  demo::TOrderService service(Answers(
+      {{"7", demo::TOrderService::TextReply(200, kAnswer)}, {"9", demo::TOrderService::TextReply(200, kAnswer)}}));
+  TRun run(db, service);
+  // The goods lines in the order the table lists them, NULL order numbers
+  // among them.
+  run.settings.SQLListZakaz = {"SELECT ID, ZAKAZ_ID FROM TBL_ZAKAZ_TOVARS WHERE ZAKAZ_ID>0 OR ZAKAZ_ID IS NULL",
+                               "ORDER BY POS"};
+  run.settings.SQLCount = {"SELECT count(*) FROM TBL_ZAKAZ_TOVARS WHERE ZAKAZ_ID>0 OR ZAKAZ_ID IS NULL"};
+  run.run = std::make_unique<TRestorationRun>(run.settings, CreateRunComponents(run.owner, run.settings), run.view);
+  run.run->Report().SetSink([&run](const std::string& line) { run.report.push_back(line); });
+  run.Execute();
+  EXPECT_EQ(run.run->State(), TRunState::Committed);
+  std::map<std::string, std::string> dates = SendDates(db);
+  EXPECT_EQ(dates.at("0"), kOld) << "the row at key 0 was written";
+  dates.erase("0");
+  EXPECT_EQ(dates, c.Dates);
+  EXPECT_EQ(run.report, c.Report);
+}
+
+const char kNullOrder[] = "orderdates: 1 goods line kept, order number not usable: the order number is NULL";
+const char kNullOrderSummary[] = "orderdates: updated 2 of 3 goods lines; kept: request failed 0, answer without a "
+                                 "date 0, update refused 0, order number not usable 1";
+
+INSTANTIATE_TEST_SUITE_P(
+    Nulls, NullValueTest,
+    ::testing::Values(
+        TNullCase{"NullKey",
+                  {{"NULL", "7"}, {"2", "7"}},
+                  {{"<null>", kOld}, {"2", kSent}},
+                  {"orderdates: order 7: 1 of 2 goods lines kept, key not usable: the key is NULL",
+                   "orderdates: updated 1 of 2 goods lines; kept: request failed 0, answer without a date 0, update "
+                   "refused 0, key not usable 1"}},
+        TNullCase{"NullOrderFirst",
+                  {{"1", "NULL"}, {"2", "7"}, {"3", "9"}},
+                  {{"1", kOld}, {"2", kSent}, {"3", kSent}},
+                  {kNullOrder, kNullOrderSummary}},
+        TNullCase{"NullOrderBetween",
+                  {{"1", "7"}, {"2", "NULL"}, {"3", "9"}},
+                  {{"1", kSent}, {"2", kOld}, {"3", kSent}},
+                  {kNullOrder, kNullOrderSummary}},
+        TNullCase{"NullOrderLast",
+                  {{"1", "7"}, {"2", "9"}, {"3", "NULL"}},
+                  {{"1", kSent}, {"2", kSent}, {"3", kOld}},
+                  {kNullOrder, kNullOrderSummary}},
+        TNullCase{"EveryOrderNull",
+                  {{"1", "NULL"}, {"2", "NULL"}},
+                  {{"1", kOld}, {"2", kOld}},
+                  {"orderdates: 2 goods lines kept, order number not usable: the order number is NULL",
+                   "orderdates: updated 0 of 2 goods lines; kept: request failed 0, answer without a date 0, update "
+                   "refused 0, order number not usable 2"}}),
+    [](const ::testing::TestParamInfo<TNullCase>& info) { return std::string(info.param.Name); });
+
 TEST_F(RestorationRunTest, TheAnswerTimeOutBoundsAServiceThatNeverAnswers) {
   test::TestDatabase db("silent");
   apptest::CreateOrderSchema(db);
