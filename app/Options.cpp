@@ -4,6 +4,9 @@
 #include "base/Ascii.h"
 #include "text/Defuse.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 
@@ -112,6 +115,15 @@ std::optional<std::string> TakeNoWindow(TStartup& startup, const std::string& /*
 }
 
 std::optional<std::string> TakeReport(TStartup& startup, const std::string& value) {
+  // The file is emptied and written: never through a link, never another
+  // user's file (a link planted in a shared folder would have the report
+  // overwrite whatever it points at).
+  struct stat info {};
+  if (::lstat(value.c_str(), &info) == 0) {
+    if (S_ISLNK(info.st_mode)) return "option '--report' wants a file, not the symbolic link '" + Defused(value) + "'";
+    if (info.st_uid != ::geteuid())
+      return "option '--report' wants a file of your own, not '" + Defused(value) + "' of another user";
+  }
   startup.ReportFile = value;
   return std::nullopt;
 }

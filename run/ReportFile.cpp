@@ -1,5 +1,7 @@
 #include "run/ReportFile.h"
 
+#include "text/Defuse.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +30,19 @@ bool MakeFolders(const std::string& path) {
   }
 }
 
+// A folder the report may go into: a real folder (not a link to one), the
+// user's own, that no one else may write to (who could, could swap the file
+// for a link to another, or read what it names). Empty when it is one; else
+// why not.
+std::string PrivateFolderFault(const std::string& folder) {
+  struct stat info {};
+  if (::lstat(folder.c_str(), &info) != 0) return std::strerror(errno);
+  if (!S_ISDIR(info.st_mode)) return "it is not a folder";
+  if (info.st_uid != ::geteuid()) return "it belongs to another user";
+  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "others may write to it";
+  return {};
+}
+
 std::string Absolute(const std::string& path) {
   if (!path.empty() && path.front() == '/') return path;
   char* cwd = ::getcwd(nullptr, 0);
@@ -41,7 +56,7 @@ std::string Absolute(const std::string& path) {
 // the system's words are in the locale's code set already.
 void SayCannot(const char* what, const std::string& path, int error) {
   std::fprintf(stderr, "%scannot %s the report file '%s': %s; the report goes to standard error only\n", kPrefix, what,
-               path.c_str(), std::strerror(error));
+               Defused(path).c_str(), std::strerror(error));
   std::fflush(stderr);
 }
 
@@ -89,6 +104,12 @@ void TReportFile::Open(const std::string& named, std::time_t now) {
     SayCannot("create", folder + "/" + name, errno);
     return;
   }
+  if (const std::string fault = PrivateFolderFault(folder); !fault.empty()) {
+    std::fprintf(stderr, "%sthe report folder '%s' is not used: %s; the report goes to standard error only\n", kPrefix,
+                 Defused(folder).c_str(), fault.c_str());
+    std::fflush(stderr);
+    return;
+  }
   const std::string stem = folder + "/" + name.substr(0, name.size() - 4);
   for (int n = 1; n <= kMaxSameSecond && fd_ < 0; ++n) {
     const std::string path = stem + (n > 1 ? "-" + std::to_string(n) : std::string()) + ".log";
@@ -98,8 +119,12 @@ void TReportFile::Open(const std::string& named, std::time_t now) {
 }
 
 void TReportFile::Create(const std::string& path, bool exclusive) {
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (exclusive ? O_EXCL : O_TRUNC);
-  fd_ = ::open(path.c_str(), flags, 0666);
+  // For the user alone, and never through a link: the report names orders
+  // and carries the database's messages.
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (exclusive ? O_EXCL : O_TRUNC);
+  fd_ = ::open(path.c_str(), flags, 0600);
+  // A file that was there is made as private as a new one.
+  if (fd_ >= 0 && !exclusive) ::fchmod(fd_, 0600);
   if (fd_ >= 0) {
     path_ = path;
     errno = 0;
@@ -120,7 +145,8 @@ void TReportFile::Attach(TRunReport& report, TRunReport::TSink viewSink) {
 
 void TReportFile::Write(const std::string& line, TRunReport& report, const TRunReport::TSink& viewSink) {
   if (fd_ < 0) return;
-  const std::string text = line + "\n";
+  // The file is read on a terminal too (less, cat).
+  const std::string text = Defused(line, TCodeSet::Utf8) + "\n";
   size_t written = 0;
   while (written < text.size()) {
     const ssize_t n = ::write(fd_, text.data() + written, text.size() - written);

@@ -2,6 +2,7 @@
 
 #include "base/Ascii.h"
 #include "text/Cp1251.h"
+#include "text/Defuse.h"
 #include "text/LocaleFormats.h"
 #include "text/SystemText.h"
 
@@ -40,64 +41,51 @@ std::string GoodsLineCount(std::int64_t count) {
   return std::to_string(count) + (count == 1 ? " goods line" : " goods lines");
 }
 
-// Line breaks as one blank, control bytes as \xNN, cut after `limit` bytes.
-// `isControl` says which bytes steer a terminal in the text's encoding.
-template <typename IsControl> std::string Defused(std::string_view text, size_t limit, IsControl isControl) {
-  std::string safe;
+// A text on one report line: line breaks as one blank, cut after `limit`
+// bytes (marked "..."), without blanks at its end.
+std::string OnOneLine(std::string_view text, size_t limit) {
+  std::string line;
   const size_t length = std::min(text.size(), limit);
   for (size_t i = 0; i < length; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '\r' || byte == '\n') {
+    if (text[i] == '\r' || text[i] == '\n') {
       // A message of several lines stays on its report line.
-      if (!safe.empty() && safe.back() != ' ') safe += ' ';
-    } else if (isControl(text, i)) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
-      safe += escaped;
+      if (!line.empty() && line.back() != ' ') line += ' ';
     } else {
-      safe += text[i];
+      line += text[i];
     }
   }
-  while (!safe.empty() && safe.back() == ' ') safe.pop_back();
-  if (text.size() > limit) safe += "...";
-  return safe;
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  if (text.size() > limit) line += "...";
+  return line;
 }
-
-bool IsC0Control(unsigned char byte) { return byte < 0x20 || byte == 0x7F; }
 
 } // namespace
 
 bool HasDatePart(TDateTime value) noexcept { return value <= -1.0 || value >= 1.0; }
 
 std::string ReportText(const std::string& cp1251, size_t limit) {
-  // 0x98 is the one byte the code page leaves without a character.
-  const std::string safe = Defused(cp1251, limit, [](std::string_view text, size_t i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    return IsC0Control(byte) || byte == 0x98;
-  });
-  return Cp1251ToUtf8(safe);
+  std::string line = OnOneLine(cp1251, limit);
+  // 0x98 is the one byte the code page leaves without a character: it is
+  // shown, not converted into a stand-in.
+  for (size_t at = line.find('\x98'); at != std::string::npos; at = line.find('\x98', at + 4))
+    line.replace(at, 1, "\\x98");
+  return Defused(Cp1251ToUtf8(line), TCodeSet::Utf8);
 }
 
 std::string TerminalText(const std::string& cp1251, size_t limit) {
-  return Utf8ToSystemText(ReportText(cp1251, limit));
+  return Defused(Utf8ToSystemText(ReportText(cp1251, limit)));
 }
 
 std::string ServiceReportText(const std::string& bytes, size_t limit) {
   if (IsAscii(bytes) || !IsWellFormedUtf8(bytes)) return ReportText(bytes, limit);
   // Cut at a character's start, so that the cut leaves no broken sequence.
   while (limit < bytes.size() && (static_cast<unsigned char>(bytes[limit]) & 0xC0) == 0x80) --limit;
-  // The C1 controls U+0080..U+009F (C2 80..C2 9F) steer a terminal as well.
-  return Defused(bytes, limit, [](std::string_view text, size_t i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (IsC0Control(byte)) return true;
-    if (byte == 0xC2 && i + 1 < text.size()) return static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-    return byte >= 0x80 && byte <= 0x9F && i > 0 && static_cast<unsigned char>(text[i - 1]) == 0xC2;
-  });
+  return Defused(OnOneLine(bytes, limit), TCodeSet::Utf8);
 }
 
 void WriteToStandardError(const std::string& utf8Line) {
   // A reader that has gone (a closed pipe) costs the line, not the run.
-  const std::string line = Utf8ToSystemText(utf8Line) + "\n";
+  const std::string line = Defused(Utf8ToSystemText(utf8Line)) + "\n";
   std::fputs(line.c_str(), stderr);
   std::clearerr(stderr);
 }

@@ -9,6 +9,7 @@
 #include "run/ReportFile.h"
 #include "run/RestorationRun.h"
 #include "text/Cp1251.h"
+#include "text/Defuse.h"
 #include "text/LocaleFormats.h"
 #include "text/SystemText.h"
 
@@ -190,7 +191,7 @@ void TTerminalView::EndProgram() {
 
 void TTerminalView::WriteReportLine(const std::string& line) {
   ClearLine();
-  Write(stderr, Utf8ToSystemText(line) + "\n");
+  Write(stderr, Defused(Utf8ToSystemText(line)) + "\n");
   // Drawn again at the next frame.
   nextDraw_ = {};
 }

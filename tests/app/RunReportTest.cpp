@@ -15,6 +15,7 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef ORDERDATES_UNDER_TEST
@@ -287,8 +288,12 @@ private slots:
     const QString file = reportNamed ? named : stateFolder + "/" + kNowFile;
     QCOMPARE(finished.Out, out.replace("%1", file));
     QCOMPARE(finished.Report, report);
-    // The file holds the same lines, one order per line, and nothing else.
+    // The file holds the same lines, one order per line, and nothing else,
+    // for the user alone.
     QCOMPARE(ReadFile(file), report.join('\n') + '\n');
+    struct stat info {};
+    QCOMPARE(::stat(QFile::encodeName(file).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t{0600});
     if (reportNamed) QVERIFY(!QDir(stateFolder).exists());
 
     std::map<int, std::string> expected;
@@ -332,6 +337,64 @@ private slots:
     QCOMPARE(finished.ExitCode, kExitPartly);
     QCOMPARE(service.RequestCount(), std::size_t{2});
     QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, "2024-03-05 14:07:09.000"}}));
+  }
+
+  // Places a report must not go: it is refused before anything is opened,
+  // or said once while the run goes on without the file.
+  void unsafeReportPlaces_data() {
+    QTest::addColumn<QString>("place");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said"); // %1: the place
+    QTest::newRow("--report at a symbolic link")
+        << "link" << kExitBadOption
+        << "orderdates: option '--report' wants a file, not the symbolic link '%1' (see 'orderdates --help')";
+    QTest::newRow("--report at another user's file")
+        << "foreign" << kExitBadOption
+        << "orderdates: option '--report' wants a file of your own, not '%1' of another user (see 'orderdates "
+           "--help')";
+    QTest::newRow("a state folder others may write to")
+        << "open folder" << kExitCommitted
+        << "orderdates: the report folder '%1' is not used: others may write to it; the report goes to standard "
+           "error only";
+  }
+  void unsafeReportPlaces() {
+    QFETCH(QString, place);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    test::TestDatabase db("unsafe");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 5}});
+    demo::TOrderService service(ScriptedHandler({{"5", "05.03.2024 14:07:09\r\n"}}));
+    TRunOptions options;
+    options.Home = NewHome("unsafe");
+    const QString target = options.Home + "/target";
+    QFile kept(target);
+    QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("not the report\n") > 0);
+    kept.close();
+    QString shown = target;
+    if (place == "link") {
+      shown = options.Home + "/report.log";
+      QVERIFY(QFile::link(target, shown));
+      options.Extra = {"--report", shown};
+    } else if (place == "foreign") {
+      // Another user's file: one made here and given away, or, without the
+      // right to give it away, one of the system's.
+      if (::geteuid() == 0)
+        QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+      else
+        shown = "/etc/passwd";
+      options.Extra = {"--report", shown};
+    } else {
+      shown = options.Home + "/state/orderdates";
+      QVERIFY(QDir().mkpath(shown));
+      QCOMPARE(::chmod(QFile::encodeName(shown).constData(), 0777), 0);
+    }
+    const TFinished finished = RunProgram(db.Path(), service.Host(), options);
+    QCOMPARE(finished.ExitCode, exitCode);
+    QVERIFY2(finished.Err.split('\n').contains(said.arg(shown)), qPrintable(finished.Err));
+    QCOMPARE(ReadFile(target), QString("not the report\n"));
+    if (place == "open folder") QCOMPARE(QDir(shown).entryList(QDir::Files), QStringList{});
+    QCOMPARE(SendDates(db).at(1), std::string(exitCode == kExitCommitted ? "2024-03-05 14:07:09.000" : kOldDate));
   }
 
   void stoppedRun() {
