@@ -101,6 +101,53 @@ QStringList ScreenLines(const QString& bytes, QString& unfinished) {
   return lines;
 }
 
+// A run with standard error on a pseudo-terminal `columns` wide (standard
+// output stays a pipe): every byte that reached the terminal.
+struct TOnTerminal {
+  int ExitCode = -1;
+  QString Out;
+  QByteArray Shown;
+};
+
+TOnTerminal RunOnTerminal(const QStringList& args, const QProcessEnvironment& environment, int columns) {
+  TOnTerminal run;
+  int master = -1;
+  int terminal = -1;
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(columns);
+  size.ws_row = 24;
+  if (::openpty(&master, &terminal, nullptr, nullptr, &size) != 0) return run;
+  QProcess process;
+  process.setProcessEnvironment(environment);
+  process.setChildProcessModifier([terminal] { ::dup2(terminal, STDERR_FILENO); });
+  process.start(QStringLiteral(ORDERDATES_PROGRAM), args);
+  process.waitForStarted(30000);
+  ::close(terminal);
+  auto drain = [&] {
+    char buffer[4096];
+    for (;;) {
+      pollfd p{master, POLLIN, 0};
+      if (::poll(&p, 1, 0) <= 0) return;
+      const ssize_t n = ::read(master, buffer, sizeof buffer);
+      if (n <= 0) return;
+      run.Shown.append(buffer, static_cast<int>(n));
+    }
+  };
+  QElapsedTimer waited;
+  waited.start();
+  while (!process.waitForFinished(20) && waited.elapsed() < 120000) drain();
+  drain();
+  ::close(master);
+  if (process.state() != QProcess::NotRunning) {
+    process.kill();
+    process.waitForFinished(30000);
+    return run;
+  }
+  run.ExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  run.Out = QString::fromUtf8(process.readAllStandardOutput());
+  return run;
+}
+
 } // namespace
 
 class NoWindowTest : public QObject {
@@ -260,35 +307,10 @@ private slots:
       return ScriptedReply(U("05.03.2024 14:07:09\r\n").toStdString());
     });
 
-    int master = -1;
-    int terminal = -1;
-    winsize size{};
-    size.ws_col = kColumns;
-    size.ws_row = 24;
-    QCOMPARE(::openpty(&master, &terminal, nullptr, nullptr, &size), 0);
-    QProcess process;
-    process.setProcessEnvironment(WithoutDisplay());
-    // Standard error is the terminal; standard output stays a pipe.
-    process.setChildProcessModifier([terminal] { ::dup2(terminal, STDERR_FILENO); });
-    process.start(QStringLiteral(ORDERDATES_PROGRAM), Options(db.Path(), service.Host()));
-    QVERIFY(process.waitForStarted(30000));
-    ::close(terminal);
-    QByteArray shown;
-    auto drain = [&] {
-      char buffer[4096];
-      for (;;) {
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 0) <= 0) return;
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n <= 0) return;
-        shown.append(buffer, static_cast<int>(n));
-      }
-    };
-    while (!process.waitForFinished(20)) drain();
-    drain();
-    ::close(master);
-    QCOMPARE(process.exitCode(), 4);
-    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()), U("Даты восстановлены\n"));
+    const TOnTerminal run = RunOnTerminal(Options(db.Path(), service.Host()), WithoutDisplay(), kColumns);
+    QCOMPARE(run.ExitCode, 4);
+    QCOMPARE(run.Out, U("Даты восстановлены\n"));
+    const QByteArray& shown = run.Shown;
 
     const QString text = QString::fromUtf8(shown);
     // Drawn in place: several frames, each a carriage return away from the
@@ -310,6 +332,38 @@ private slots:
     QCOMPARE(lines.size(), qsizetype{2});
     QVERIFY2(lines.at(0).startsWith("orderdates: order 110: 2 goods lines kept"), qPrintable(lines.at(0)));
     QVERIFY2(lines.at(1).startsWith("orderdates: updated 58 of 60"), qPrintable(lines.at(1)));
+  }
+  // A service's bytes that a terminal would obey (ESC, and CSI as the one
+  // byte 0x9B, which in code page 1251 is a letter-like "›" and survives the
+  // conversion to a single-byte terminal's code set) reach the terminal
+  // shown, never as they came, whatever the terminal's code set.
+  void controlBytesNeverReachTheTerminal_data() {
+    QTest::addColumn<QString>("locale");
+    QTest::newRow("single-byte terminal") << "ru_RU.CP1251";
+    QTest::newRow("UTF-8 terminal") << "ru_RU.UTF-8";
+  }
+  void controlBytesNeverReachTheTerminal() {
+    QFETCH(QString, locale);
+    test::TestDatabase db("terminal-controls");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}, {2, 9}, {3, 11}});
+    demo::TOrderService service(ScriptedHandler({{"7", "\x9b"
+                                                       "2J\x1b[31mgone\r\n"},
+                                                 {"9", "\xc2\x9b"
+                                                       "2J\xc2\x9d"
+                                                       "0;title\x07\r\n"},
+                                                 {"11", std::string(kDate) + "\r\n"}}));
+    QProcessEnvironment environment = WithoutDisplay();
+    environment.insert("LANG", locale);
+    environment.insert("LC_ALL", locale);
+    const TOnTerminal run = RunOnTerminal(Options(db.Path(), service.Host()), environment, 200);
+    QCOMPARE(run.ExitCode, 4);
+    const QByteArray& shown = run.Shown;
+    QVERIFY2(shown.contains("\\x9B2J"), shown.constData());
+    QVERIFY2(!shown.contains('\x9b') && !shown.contains('\x9d'), shown.toHex(' ').constData());
+    // The only escape sequence is the progress line's own erase.
+    for (qsizetype at = shown.indexOf('\x1b'); at >= 0; at = shown.indexOf('\x1b', at + 1))
+      QVERIFY2(shown.mid(at, 3) == "\x1b[K", shown.toHex(' ').constData());
   }
 };
 
