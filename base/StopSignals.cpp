@@ -20,17 +20,27 @@ std::atomic<int> gStopSignal{0};
 std::atomic<int> gWakeWrite{-1};
 int gWakeRead = -1;
 std::atomic<pid_t> gMainThread{0};
+// What a second termination signal ends the process with; -1: 128 + it.
+std::atomic<int> gSecondStopStatus{-1};
 
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free,
               "read and written inside a signal handler");
 
 pid_t CurrentThread() noexcept { return static_cast<pid_t>(::syscall(SYS_gettid)); }
 
-// Async-signal-safe only: an atomic store, write() and tgkill.
+// Async-signal-safe only: atomics, write(), tgkill and _exit.
 void OnStopSignal(int number) {
   const int savedErrno = errno;
   int none = 0;
-  gStopSignal.compare_exchange_strong(none, number);
+  if (!gStopSignal.compare_exchange_strong(none, number)) {
+    // A second signal: the user insists. The program is winding down (a
+    // rollback, a detach) or has not got round to it yet; it ends now.
+    // Nothing is lost that a clean end would have kept: the engine rolls
+    // back an unfinished transaction by itself, and a committed run has
+    // said so already.
+    const int status = gSecondStopStatus.load();
+    ::_exit(status >= 0 ? status : 128 + number);
+  }
   const int wake = gWakeWrite.load();
   if (wake >= 0) {
     const char byte = 1;
@@ -51,6 +61,8 @@ void MakePipe() {
 }
 
 } // namespace
+
+void SetSecondStopExitStatus(int status) noexcept { gSecondStopStatus.store(status); }
 
 bool ProcessStopRequested() noexcept { return gStopSignal.load() != 0; }
 

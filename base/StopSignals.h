@@ -13,6 +13,14 @@ bool ProcessStopRequested() noexcept;
 // The first termination signal that arrived, or 0.
 int ProcessStopSignal() noexcept;
 
+// A second termination signal, after the first has been taken, ends the
+// process at once: whatever the program is still doing (a long rollback,
+// the engine's detach) is not worth making the user wait or reach for
+// SIGKILL. It ends with 128 + that signal, or with `status` once it has been
+// set: a run that has committed sets the status it ends with, so that a
+// second signal never says that nothing was saved.
+void SetSecondStopExitStatus(int status) noexcept;
+
 // Installs the program's handlers for the termination signals, or installs
 // them again where a library has put its own in their place since (the
 // database client does on its first attach). Called from the main thread:
@@ -25,7 +33,8 @@ int InstallStopSignalHandlers();
 // pipe stops being readable. Safe to call before the handlers exist. Called
 // before the database is detached after a stop: the embedded engine's
 // detach was seen to spin for good while a wake-up byte lay unread, and to
-// end at once when it had been read.
+// end at once when it had been read. A later signal cannot leave a byte
+// there: it ends the process (SetSecondStopExitStatus).
 void DrainStopWake() noexcept;
 
 // Holds the termination signals back in the calling thread while it lives

@@ -8,6 +8,7 @@
 #include "net/HttpClient.h"
 #include "net/SocketErrors.h"
 #include "run/ErrorText.h"
+#include "run/ExitStatus.h"
 #include "run/LookAhead.h"
 #include "run/OrderUrl.h"
 #include "text/Cp1251.h"
@@ -163,6 +164,7 @@ void TRestorationRun::Finish() {
   else
     c_.Tr->Commit();
   state_ = TRunState::Committed;
+  SetSecondStopExitStatus(RunExitStatus(true, report_.KeptLines() > 0));
   report_.Finish(settings_.DryRun);
   c_.DB->Close();
   view_.ShowState();

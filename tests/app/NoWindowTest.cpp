@@ -223,6 +223,43 @@ private slots:
     QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, kOldDate}, {3, kOldDate}}));
   }
 
+  // A second signal while the program winds down after the first (here a
+  // rollback that the database makes last a minute) ends it at once, with
+  // that signal's status; nothing is committed either way.
+  void secondSignalDuringTheRollback_data() {
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("second");
+    QTest::newRow("Ctrl+C twice") << SIGINT << SIGINT;
+    QTest::newRow("SIGTERM twice") << SIGTERM << SIGTERM;
+  }
+  void secondSignalDuringTheRollback() {
+    QFETCH(int, first);
+    QFETCH(int, second);
+    test::TestDatabase db("terminal-second-signal");
+    CreateOrderSchema(db);
+    db.Execute("CREATE TRIGGER SLOW_ROLLBACK ON TRANSACTION ROLLBACK AS DECLARE T TIMESTAMP; BEGIN "
+               "IF (EXISTS(SELECT 1 FROM UPDATE_LOG)) THEN BEGIN T = CAST('NOW' AS TIMESTAMP); "
+               "WHILE (DATEDIFF(SECOND FROM T TO CAST('NOW' AS TIMESTAMP)) < 60) DO T = T; END END");
+    InsertGoods(db, {{1, 7}, {2, 8}});
+    // Order 7 is written; order 8's answer never comes.
+    HoldingService held(2);
+    QProcess process;
+    process.setProcessEnvironment(WithoutDisplay());
+    process.start(QStringLiteral(ORDERDATES_PROGRAM), Options(db.Path(), held.Service().Host()));
+    QVERIFY(process.waitForStarted(30000));
+    QTRY_VERIFY_WITH_TIMEOUT(held.Service().RequestCount() >= 2, 60000);
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), first), 0);
+    // The run has stopped and the rollback is under way.
+    QString err;
+    QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromUtf8(process.readAllStandardError())).contains("stopped before"),
+                             60000);
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), second), 0);
+    QVERIFY2(process.waitForFinished(20000), "the second signal did not end the program");
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 128 + second);
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, kOldDate}}));
+  }
+
   void terminationSignalWithRequestsInFlight() {
     test::TestDatabase db("terminal-in-flight");
     CreateOrderSchema(db);
