@@ -52,6 +52,14 @@ double LocalNow() {
   throw Exception(Format("Error of %s.%s. %s%s", component.c_str(), which, hint, message.c_str()));
 }
 
+// The connection character sets by the lc_ctype setting, for servers that
+// cannot report the attachment's own.
+bool IsUtf8CType(const std::string& ctype) noexcept { return ctype == "UNICODE_FSS" || ctype == "UTF8"; }
+bool IsUtf8OrNoneCType(const std::string& ctype) noexcept {
+  return IsUtf8CType(ctype) || ctype == "NONE" || ctype.empty();
+}
+bool IsKoi8CType(const std::string& ctype) noexcept { return ctype == "KOI8R" || ctype == "KOI8U"; }
+
 } // namespace
 
 void SettleClientSignalHandling(const std::string& libraryName) noexcept {
@@ -233,8 +241,8 @@ void TFbCustomDatabase::RecordCharSetFacts() {
     koi8Connection_ = charSet == 63 || charSet == 64;
   } else {
     const std::string ctype = LcCtype();
-    utf8Connection_ = ctype == "UNICODE_FSS" || ctype == "UTF8";
-    utf8OrNoneConnection_ = utf8Connection_ || ctype == "NONE" || ctype.empty();
+    utf8Connection_ = IsUtf8CType(ctype);
+    utf8OrNoneConnection_ = IsUtf8OrNoneCType(ctype);
     unicodeMetadata_ = false;
     koi8Connection_ = false;
   }
@@ -244,20 +252,17 @@ std::string TFbCustomDatabase::LcCtype() const { return dbParams_.Value("lc_ctyp
 
 bool TFbCustomDatabase::Utf8Connection() const {
   if (Connected()) return utf8Connection_;
-  const std::string ctype = LcCtype();
-  return ctype == "UNICODE_FSS" || ctype == "UTF8";
+  return IsUtf8CType(LcCtype());
 }
 
 bool TFbCustomDatabase::Utf8OrNoneConnection() const {
   if (Connected()) return utf8OrNoneConnection_;
-  const std::string ctype = LcCtype();
-  return ctype == "UNICODE_FSS" || ctype == "UTF8" || ctype == "NONE" || ctype.empty();
+  return IsUtf8OrNoneCType(LcCtype());
 }
 
 bool TFbCustomDatabase::Koi8Connection() const {
   if (Connected()) return koi8Connection_;
-  const std::string ctype = LcCtype();
-  return ctype == "KOI8R" || ctype == "KOI8U";
+  return IsKoi8CType(LcCtype());
 }
 
 std::vector<int> TFbCustomDatabase::Utf8CharSetIds() {
