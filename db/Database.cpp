@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "base/Exception.h"
+#include "base/PointerList.h"
 #include "db/ClientLibrary.h"
 #include "db/FbErrors.h"
 #include "db/QueryValue.h"
@@ -43,10 +44,21 @@ double LocalNow() {
   return double(days) + time / 86'400'000.0;
 }
 
-template <typename T> void EraseOne(std::vector<T*>& list, T* item) noexcept {
-  auto it = std::find(list.begin(), list.end(), item);
-  if (it != list.end()) list.erase(it);
+// A handler's failure as the close reports it; while the connection is being
+// destroyed the message adds the likely cause.
+[[noreturn]] void RaiseHandlerError(const std::string& component, const char* which, bool destroying,
+                                    const std::string& message) {
+  const char* hint = destroying ? "Probably you are trying to get access to destroyed components. " : "";
+  throw Exception(Format("Error of %s.%s. %s%s", component.c_str(), which, hint, message.c_str()));
 }
+
+// The connection character sets by the lc_ctype setting, for servers that
+// cannot report the attachment's own.
+bool IsUtf8CType(const std::string& ctype) noexcept { return ctype == "UNICODE_FSS" || ctype == "UTF8"; }
+bool IsUtf8OrNoneCType(const std::string& ctype) noexcept {
+  return IsUtf8CType(ctype) || ctype == "NONE" || ctype.empty();
+}
+bool IsKoi8CType(const std::string& ctype) noexcept { return ctype == "KOI8R" || ctype == "KOI8U"; }
 
 } // namespace
 
@@ -123,10 +135,7 @@ void TFbCustomDatabase::SetSQLDialect(int dialect) {
   sqlDialect_ = dialect;
 }
 
-void TFbCustomDatabase::SetTimeout(int milliseconds) {
-  if (milliseconds < 0) RaiseClientError(fbceTimeoutNegative);
-  timeout_ = milliseconds;
-}
+void TFbCustomDatabase::SetTimeout(int milliseconds) { timeout_ = CheckedTimeout(milliseconds); }
 
 void TFbCustomDatabase::SetDefaultTransaction(TFbCustomTransaction* transaction) {
   if (transaction == defaultTransaction_) return;
@@ -160,14 +169,18 @@ void TFbCustomDatabase::Open() {
   DoOpen();
 }
 
+void TFbCustomDatabase::NotifyStatements(TFbDatabaseEvent event) {
+  // A statement may unregister itself (or others) while it is told.
+  for (IFbStatementLink* statement : std::vector(statements_)) statement->DatabaseEvent(*this, event);
+}
+
 void TFbCustomDatabase::DoOpen() {
   for (int& part : serverVersion_) part = -1;
   firebirdServer_ = false;
   if (dbName_.empty()) RaiseClientError(fbceDatabaseNameMissing);
   if (!library_) library_ = AcquireClientLibrary(libraryName_);
 
-  for (IFbStatementLink* statement : std::vector(statements_))
-    statement->DatabaseEvent(*this, TFbDatabaseEvent::Connecting);
+  NotifyStatements(TFbDatabaseEvent::Connecting);
 
   if (useLoginPrompt_) {
     // No login dialog belongs to this layer: a prompt that nobody can answer
@@ -186,8 +199,7 @@ void TFbCustomDatabase::DoOpen() {
     RaiseServerError(*library_, this);
   }
 
-  for (IFbStatementLink* statement : std::vector(statements_))
-    statement->DatabaseEvent(*this, TFbDatabaseEvent::Connected);
+  NotifyStatements(TFbDatabaseEvent::Connected);
 
   timeDifference_ = 0;
   const int databaseDialect = DatabaseSQLDialect();
@@ -229,8 +241,8 @@ void TFbCustomDatabase::RecordCharSetFacts() {
     koi8Connection_ = charSet == 63 || charSet == 64;
   } else {
     const std::string ctype = LcCtype();
-    utf8Connection_ = ctype == "UNICODE_FSS" || ctype == "UTF8";
-    utf8OrNoneConnection_ = utf8Connection_ || ctype == "NONE" || ctype.empty();
+    utf8Connection_ = IsUtf8CType(ctype);
+    utf8OrNoneConnection_ = IsUtf8OrNoneCType(ctype);
     unicodeMetadata_ = false;
     koi8Connection_ = false;
   }
@@ -240,20 +252,17 @@ std::string TFbCustomDatabase::LcCtype() const { return dbParams_.Value("lc_ctyp
 
 bool TFbCustomDatabase::Utf8Connection() const {
   if (Connected()) return utf8Connection_;
-  const std::string ctype = LcCtype();
-  return ctype == "UNICODE_FSS" || ctype == "UTF8";
+  return IsUtf8CType(LcCtype());
 }
 
 bool TFbCustomDatabase::Utf8OrNoneConnection() const {
   if (Connected()) return utf8OrNoneConnection_;
-  const std::string ctype = LcCtype();
-  return ctype == "UNICODE_FSS" || ctype == "UTF8" || ctype == "NONE" || ctype.empty();
+  return IsUtf8OrNoneCType(LcCtype());
 }
 
 bool TFbCustomDatabase::Koi8Connection() const {
   if (Connected()) return koi8Connection_;
-  const std::string ctype = LcCtype();
-  return ctype == "KOI8R" || ctype == "KOI8U";
+  return IsKoi8CType(LcCtype());
 }
 
 std::vector<int> TFbCustomDatabase::Utf8CharSetIds() {
@@ -321,25 +330,15 @@ void TFbCustomDatabase::ReadServerVersion() {
   std::copy(std::begin(parts), std::end(parts), std::begin(serverVersion_));
 }
 
-int TFbCustomDatabase::ServerMajorVersion() {
+int TFbCustomDatabase::ServerVersionPart(int index) {
   ReadServerVersion();
-  return serverVersion_[0];
+  return serverVersion_[index];
 }
 
-int TFbCustomDatabase::ServerMinorVersion() {
-  ReadServerVersion();
-  return serverVersion_[1];
-}
-
-int TFbCustomDatabase::ServerRelease() {
-  ReadServerVersion();
-  return serverVersion_[2];
-}
-
-int TFbCustomDatabase::ServerBuild() {
-  ReadServerVersion();
-  return serverVersion_[3];
-}
+int TFbCustomDatabase::ServerMajorVersion() { return ServerVersionPart(0); }
+int TFbCustomDatabase::ServerMinorVersion() { return ServerVersionPart(1); }
+int TFbCustomDatabase::ServerRelease() { return ServerVersionPart(2); }
+int TFbCustomDatabase::ServerBuild() { return ServerVersionPart(3); }
 
 // --- one-value queries -------------------------------------------------------
 
@@ -361,15 +360,9 @@ template <typename Fn> void TFbCustomDatabase::CallHandlerWrapped(const char* wh
   try {
     fn();
   } catch (const Exception& error) {
-    if (destroying_)
-      throw Exception(Format("Error of %s.%s. Probably you are trying to get access to destroyed components. %s",
-                             FullName().c_str(), which, error.Message().c_str()));
-    throw Exception(Format("Error of %s.%s. %s", FullName().c_str(), which, error.Message().c_str()));
+    RaiseHandlerError(FullName(), which, destroying_, error.Message());
   } catch (const std::exception& error) {
-    if (destroying_)
-      throw Exception(Format("Error of %s.%s. Probably you are trying to get access to destroyed components. %s",
-                             FullName().c_str(), which, SystemTextToCp1251(error.what()).c_str()));
-    throw Exception(Format("Error of %s.%s. %s", FullName().c_str(), which, SystemTextToCp1251(error.what()).c_str()));
+    RaiseHandlerError(FullName(), which, destroying_, SystemTextToCp1251(error.what()));
   }
 }
 
@@ -410,8 +403,7 @@ void TFbCustomDatabase::DoClose(bool force) {
   }
   handle_ = 0;
 
-  for (IFbStatementLink* statement : std::vector(statements_))
-    statement->DatabaseEvent(*this, TFbDatabaseEvent::Disconnected);
+  NotifyStatements(TFbDatabaseEvent::Disconnected);
 
   CallHandlerWrapped("AfterDisconnect", [this] {
     if (AfterDisconnect) AfterDisconnect(*this);
@@ -444,11 +436,7 @@ void TFbCustomDatabase::CloseForDestruction() noexcept {
 
 // --- registration ------------------------------------------------------------
 
-void TFbCustomDatabase::RegisterTransaction(TFbCustomTransaction* transaction) {
-  if (transaction == nullptr) return;
-  if (std::find(transactions_.begin(), transactions_.end(), transaction) == transactions_.end())
-    transactions_.push_back(transaction);
-}
+void TFbCustomDatabase::RegisterTransaction(TFbCustomTransaction* transaction) { AddOnce(transactions_, transaction); }
 
 void TFbCustomDatabase::UnregisterTransaction(TFbCustomTransaction* transaction) noexcept {
   EraseOne(transactions_, transaction);
@@ -456,18 +444,11 @@ void TFbCustomDatabase::UnregisterTransaction(TFbCustomTransaction* transaction)
   if (defaultUpdateTransaction_ == transaction) defaultUpdateTransaction_ = nullptr;
 }
 
-void TFbCustomDatabase::RegisterStatement(IFbStatementLink* statement) {
-  if (statement == nullptr) return;
-  if (std::find(statements_.begin(), statements_.end(), statement) == statements_.end())
-    statements_.push_back(statement);
-}
+void TFbCustomDatabase::RegisterStatement(IFbStatementLink* statement) { AddOnce(statements_, statement); }
 
 void TFbCustomDatabase::UnregisterStatement(IFbStatementLink* statement) noexcept { EraseOne(statements_, statement); }
 
-void TFbCustomDatabase::AddListener(IFbDatabaseListener* listener) {
-  if (listener == nullptr) return;
-  if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) listeners_.push_back(listener);
-}
+void TFbCustomDatabase::AddListener(IFbDatabaseListener* listener) { AddOnce(listeners_, listener); }
 
 void TFbCustomDatabase::RemoveListener(IFbDatabaseListener* listener) noexcept { EraseOne(listeners_, listener); }
 
@@ -494,10 +475,7 @@ TFbDatabase::~TFbDatabase() {
   }
 }
 
-void TFbDatabase::SetWaitForRestoreConnect(int milliseconds) {
-  if (milliseconds < 0) RaiseClientError(fbceTimeoutNegative);
-  waitForRestoreConnect_ = milliseconds;
-}
+void TFbDatabase::SetWaitForRestoreConnect(int milliseconds) { waitForRestoreConnect_ = CheckedTimeout(milliseconds); }
 
 void TFbDatabase::Open() {
   if (Connected()) return;

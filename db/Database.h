@@ -170,6 +170,8 @@ protected:
 private:
   void BeforeSettingChange() const;
   void ReadServerVersion();
+  int ServerVersionPart(int index);
+  void NotifyStatements(TFbDatabaseEvent event);
   void SynchronizeServerTime();
   void RecordCharSetFacts();
   std::string LcCtype() const;

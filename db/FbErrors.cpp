@@ -219,6 +219,11 @@ void RaiseClientErrorText(std::string_view format, std::initializer_list<TFbArg>
   throw EFbClientError(-1, nullptr, "", "", "", FormatFbMessage(format, args));
 }
 
+int CheckedTimeout(int milliseconds) {
+  if (milliseconds < 0) RaiseClientError(fbceTimeoutNegative);
+  return milliseconds;
+}
+
 void RaiseServerError(const IIBClientLibrary& library, TComponent* raiser) {
   ISC_STATUS* status = StatusVector();
   const int options = FbMessageOptions();

@@ -186,6 +186,10 @@ std::string FormatFbMessage(std::string_view format, std::initializer_list<TFbAr
 // The free-text variant: SQL code -1.
 [[noreturn]] void RaiseClientErrorText(std::string_view format, std::initializer_list<TFbArg> args = {});
 
+// A time-out setting in milliseconds, returned as it is; a negative one is
+// refused with the client error "Timeout can't be negative".
+int CheckedTimeout(int milliseconds);
+
 // Builds the server error from the calling thread's status vector after a
 // client call returned a value greater than 0, and raises it (or hands it to
 // the installed error handler, which may swallow it).

@@ -204,6 +204,94 @@ void CheckBlockLength(const std::string& block, size_t limit, const char* kind) 
                          {kind, static_cast<long long>(block.size()), static_cast<long long>(limit)});
 }
 
+// The loop of both builders: every line trimmed and written back, blank ones
+// passed over, each other one handed on with its table code (0 when unknown).
+template <size_t N, typename Append>
+void ForEachItem(TStringList& lines, std::string_view prefix, const TNameIndex<N>& index, Append&& append) {
+  for (int i = 0; i < lines.Count(); ++i) {
+    const TLine line = ReadLine(lines, i, prefix);
+    if (line.empty) continue;
+    append(index.Find(line.name), line);
+  }
+}
+
+// An item whose value is one byte.
+void AppendByte(std::string& block, int code, char value) {
+  block += static_cast<char>(code);
+  block += '\1';
+  block += value;
+}
+
+void AppendDpbItem(std::string& block, int code, const TLine& line) {
+  switch (code) {
+  // text
+  case isc_dpb_license:
+  case isc_dpb_sys_user_name:
+  case isc_dpb_encrypt_key:
+  case isc_dpb_user_name:
+  case isc_dpb_password:
+  case isc_dpb_password_enc:
+  case isc_dpb_old_file:
+  case isc_dpb_lc_messages:
+  case isc_dpb_lc_ctype:
+  case isc_dpb_sql_role_name:
+  case kDpbInstanceName: AppendCounted(block, code, DpbName(code), line.value); break;
+  case isc_dpb_sql_dialect: { // the first character becomes the byte of its digit
+    std::string value = line.value;
+    if (value.empty() || !IsDigit(value[0])) RaiseNotAnInteger(value.substr(0, 1));
+    value[0] = static_cast<char>(value[0] - '0');
+    AppendCounted(block, code, DpbName(code), value);
+    break;
+  }
+  // one-byte numbers
+  case isc_dpb_num_buffers:
+  case isc_dpb_verify:
+  case isc_dpb_dbkey_scope:
+  case isc_dpb_damaged:
+  case isc_dpb_force_write:
+  case isc_dpb_no_reserve:
+  case isc_dpb_online_dump:
+  case isc_dpb_old_file_size:
+  case isc_dpb_overwrite:
+  case isc_dpb_connect_timeout:
+  case isc_dpb_dummy_packet_interval:
+    AppendByte(block, code, static_cast<char>(static_cast<std::uint32_t>(ParseInteger(line.value)) & 0xFF));
+    break;
+  // switches
+  case isc_dpb_garbage_collect:
+  case isc_dpb_no_garbage_collect:
+  case isc_dpb_activate_shadow:
+  case isc_dpb_delete_shadow:
+  case isc_dpb_begin_log:
+  case isc_dpb_quit_log: AppendByte(block, code, '\0'); break;
+  case isc_dpb_sweep: AppendByte(block, code, '\2'); break;
+  case isc_dpb_sweep_interval: { // 4 bytes, least significant first
+    const auto value = static_cast<std::uint32_t>(ParseInteger(line.value));
+    block += static_cast<char>(code);
+    block += '\4';
+    for (int shift = 0; shift < 32; shift += 8) block += static_cast<char>((value >> shift) & 0xFF);
+    break;
+  }
+  case 0: RaiseClientError(fbceDPBConstantUnknown, {line.name});
+  default: RaiseClientError(fbceDPBConstantNotSupported, {DpbName(code)});
+  }
+}
+
+void AppendTpbItem(std::string& block, int code, const TLine& line) {
+  switch (code) {
+  case isc_tpb_lock_read:
+  case isc_tpb_lock_write: // the table name
+    AppendCounted(block, code, TpbName(code), line.value);
+    break;
+  case isc_tpb_verb_time:
+  case isc_tpb_commit_time:
+  case isc_tpb_autocommit:
+  case isc_tpb_restart_requests: RaiseClientError(fbceTPBConstantNotSupported, {TpbName(code)});
+  case 0: RaiseClientError(fbceTPBConstantUnknown, {line.name});
+  default: block += static_cast<char>(code);
+  }
+}
+
 } // namespace
 
 void TFbParamList::BeforeChange() {
@@ -267,73 +355,7 @@ std::string_view TpbName(int code) {
 
 std::string BuildDPB(TStringList& lines) {
   std::string block(1, static_cast<char>(isc_dpb_version1));
-  for (int i = 0; i < lines.Count(); ++i) {
-    const TLine line = ReadLine(lines, i, "isc_dpb_");
-    if (line.empty) continue;
-    const int code = DpbIndex().Find(line.name);
-    switch (code) {
-    // text
-    case isc_dpb_license:
-    case isc_dpb_sys_user_name:
-    case isc_dpb_encrypt_key:
-    case isc_dpb_user_name:
-    case isc_dpb_password:
-    case isc_dpb_password_enc:
-    case isc_dpb_old_file:
-    case isc_dpb_lc_messages:
-    case isc_dpb_lc_ctype:
-    case isc_dpb_sql_role_name:
-    case kDpbInstanceName: AppendCounted(block, code, DpbName(code), line.value); break;
-    case isc_dpb_sql_dialect: { // the first character becomes the byte of its digit
-      std::string value = line.value;
-      if (value.empty() || !IsDigit(value[0])) RaiseNotAnInteger(value.substr(0, 1));
-      value[0] = static_cast<char>(value[0] - '0');
-      AppendCounted(block, code, DpbName(code), value);
-      break;
-    }
-    // one-byte numbers
-    case isc_dpb_num_buffers:
-    case isc_dpb_verify:
-    case isc_dpb_dbkey_scope:
-    case isc_dpb_damaged:
-    case isc_dpb_force_write:
-    case isc_dpb_no_reserve:
-    case isc_dpb_online_dump:
-    case isc_dpb_old_file_size:
-    case isc_dpb_overwrite:
-    case isc_dpb_connect_timeout:
-    case isc_dpb_dummy_packet_interval:
-      block += static_cast<char>(code);
-      block += '\1';
-      block += static_cast<char>(static_cast<std::uint32_t>(ParseInteger(line.value)) & 0xFF);
-      break;
-    // switches
-    case isc_dpb_garbage_collect:
-    case isc_dpb_no_garbage_collect:
-    case isc_dpb_activate_shadow:
-    case isc_dpb_delete_shadow:
-    case isc_dpb_begin_log:
-    case isc_dpb_quit_log:
-      block += static_cast<char>(code);
-      block += '\1';
-      block += '\0';
-      break;
-    case isc_dpb_sweep:
-      block += static_cast<char>(code);
-      block += '\1';
-      block += '\2';
-      break;
-    case isc_dpb_sweep_interval: { // 4 bytes, least significant first
-      const auto value = static_cast<std::uint32_t>(ParseInteger(line.value));
-      block += static_cast<char>(code);
-      block += '\4';
-      for (int shift = 0; shift < 32; shift += 8) block += static_cast<char>((value >> shift) & 0xFF);
-      break;
-    }
-    case 0: RaiseClientError(fbceDPBConstantUnknown, {line.name});
-    default: RaiseClientError(fbceDPBConstantNotSupported, {DpbName(code)});
-    }
-  }
+  ForEachItem(lines, "isc_dpb_", DpbIndex(), [&](int code, const TLine& line) { AppendDpbItem(block, code, line); });
   CheckBlockLength(block, kMaxDpbLength, "DPB");
   return block;
 }
@@ -342,23 +364,7 @@ std::string BuildTPB(TStringList& lines) {
   std::string block;
   if (lines.Count() == 0) return block;
   block += static_cast<char>(isc_tpb_version3);
-  for (int i = 0; i < lines.Count(); ++i) {
-    const TLine line = ReadLine(lines, i, "isc_tpb_");
-    if (line.empty) continue;
-    const int code = TpbIndex().Find(line.name);
-    switch (code) {
-    case isc_tpb_lock_read:
-    case isc_tpb_lock_write: // the table name
-      AppendCounted(block, code, TpbName(code), line.value);
-      break;
-    case isc_tpb_verb_time:
-    case isc_tpb_commit_time:
-    case isc_tpb_autocommit:
-    case isc_tpb_restart_requests: RaiseClientError(fbceTPBConstantNotSupported, {TpbName(code)});
-    case 0: RaiseClientError(fbceTPBConstantUnknown, {line.name});
-    default: block += static_cast<char>(code);
-    }
-  }
+  ForEachItem(lines, "isc_tpb_", TpbIndex(), [&](int code, const TLine& line) { AppendTpbItem(block, code, line); });
   CheckBlockLength(block, kMaxTpbLength, "TPB");
   return block;
 }

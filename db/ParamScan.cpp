@@ -82,6 +82,178 @@ bool NotFollowedByOperator(std::string_view text, size_t after) noexcept {
   return true;
 }
 
+// One pass over a statement text: literals and comments are skipped, the
+// WHERE condition is followed (for the NULL rewrite), and every parameter
+// marker is collected. Each step looks at what starts at the current
+// position and tells whether it took it.
+class TParamScanner {
+public:
+  TParamScanner(std::string_view text, TSqlKind kind, const TParamScanOptions& options) noexcept
+      : text_(text), n_(text.size()), kind_(kind), options_(options),
+        trackWhere_(kind != TSqlKind::Procedure && kind != TSqlKind::ExecuteBlock), searchOn_(kind != TSqlKind::DDL) {}
+
+  TParamScanResult Run() {
+    if (options_.Generate) result_.Processed.assign(text_.data(), n_);
+    while (i_ < n_) {
+      const char c = text_[i_];
+      const char next = i_ + 1 < n_ ? text_[i_ + 1] : '\0';
+      TStep step = SkipLiteralOrComment(c, next);
+      if (step == TStep::NotHere && (c == ':' || c == '?') && searchOn_) step = ReadMarker(next);
+      if (step == TStep::Stop) break;
+      if (step == TStep::Taken) continue;
+      WatchBlockBody(c, next);
+      if (SkipWord(c)) continue;
+      WatchParentheses(c);
+      if (!IsSpaceChar(c)) lastCode_ = i_;
+      ++i_;
+    }
+    return std::move(result_);
+  }
+
+private:
+  enum class TStep { NotHere, Taken, Stop };
+  static constexpr size_t kNone = std::string_view::npos;
+
+  TStep Fail(TParamScanError error) {
+    result_.Error = error;
+    result_.Params.clear();
+    result_.Processed.clear();
+    return TStep::Stop;
+  }
+
+  TStep SkipLiteralOrComment(char c, char next) {
+    if (c == '\'' || c == '"') {
+      // Quoted literal or identifier; a doubled quote character stays inside.
+      size_t p = i_ + 1;
+      for (;;) {
+        if (p >= n_) return Fail(TParamScanError::EofInString);
+        if (text_[p] == c) {
+          if (p + 1 < n_ && text_[p + 1] == c) {
+            p += 2;
+            continue;
+          }
+          break;
+        }
+        ++p;
+      }
+      i_ = p + 1;
+    } else if (c == '-' && next == '-') {
+      i_ += 2;
+      while (i_ < n_ && text_[i_] != '\r' && text_[i_] != '\n' && text_[i_] != '\0') ++i_;
+    } else if (c == '/' && next == '*') {
+      const size_t end = text_.find("*/", i_ + 2);
+      if (end == std::string_view::npos) return Fail(TParamScanError::EofInComment);
+      i_ = end + 2;
+    } else {
+      return TStep::NotHere;
+    }
+    lastCode_ = kNone;
+    return TStep::Taken;
+  }
+
+  // A marker at i_ and its name, quoted or plain.
+  TStep ReadMarker(char next) {
+    TParamOccurrence param;
+    param.StartPos = static_cast<int>(i_) + 1;
+    size_t nameEnd; // one past the last character that belongs to the name
+    if (next == '"') {
+      const size_t close = text_.find('"', i_ + 2);
+      if (close == std::string_view::npos) return Fail(TParamScanError::EofInString);
+      if (close == i_ + 2) return Fail(TParamScanError::NameExpected);
+      param.Name.assign(text_.substr(i_ + 2, close - (i_ + 2)));
+      param.Quoted = true;
+      nameEnd = close + 1;
+    } else {
+      size_t p = i_ + 1;
+      while (p < n_ && IsNameChar(text_[p])) ++p;
+      if (p == i_ + 1) return NoName();
+      param.Name = UpperAscii(text_.substr(i_ + 1, p - (i_ + 1)));
+      nameEnd = p;
+    }
+    param.EndPos = static_cast<int>(nameEnd);
+    param.InWhere = inWhere_;
+    param.NotFollowedByOperator = NotFollowedByOperator(text_, nameEnd);
+    param.OperatorPos = lastCode_ == kNone ? 0 : static_cast<int>(lastCode_) + 1;
+    if (options_.Generate) {
+      result_.Processed[i_] = '?';
+      for (size_t p = i_ + 1; p < nameEnd; ++p) result_.Processed[p] = ' ';
+    }
+    result_.Params.push_back(std::move(param));
+    lastCode_ = nameEnd - 1;
+    i_ = nameEnd;
+    return TStep::Taken;
+  }
+
+  TStep NoName() {
+    if (!options_.QuietOnEmptyName) return Fail(TParamScanError::NameExpected);
+    result_ = TParamScanResult();
+    result_.StoppedQuietly = true;
+    return TStep::Stop;
+  }
+
+  void WatchBlockBody(char c, char next) {
+    if (kind_ == TSqlKind::ExecuteBlock && searchOn_ && (c == 'A' || c == 'a') && (next == 'S' || next == 's') &&
+        (i_ == 0 || IsKeywordLead(text_[i_ - 1]))) {
+      // The body of an EXECUTE BLOCK names its local variables with colons;
+      // only the input list before AS holds parameters.
+      const char after = i_ + 2 < n_ ? text_[i_ + 2] : '\0';
+      if (i_ + 2 >= n_ || after == '\0' || IsSeparator(after)) searchOn_ = false;
+    }
+  }
+
+  // A word that starts at i_: WHERE opens the condition, the keywords that
+  // follow one close it.
+  bool SkipWord(char c) {
+    if (!trackWhere_ || !IsAlpha(c) || i_ == 0 || !IsKeywordLead(text_[i_ - 1])) return false;
+    if (!inWhere_ && KeywordAt(text_, i_, "WHERE")) {
+      inWhere_ = true;
+      whereDepth_ = 0;
+      i_ += 5;
+      return true;
+    }
+    if (inWhere_) {
+      for (std::string_view keyword : kWhereEndKeywords) {
+        if (KeywordAt(text_, i_, keyword)) {
+          inWhere_ = false;
+          break;
+        }
+      }
+    }
+    // Skip the rest of the word so that no keyword is found inside it.
+    while (i_ < n_ && IsNameChar(text_[i_])) ++i_;
+    lastCode_ = i_ - 1;
+    return true;
+  }
+
+  // A closing parenthesis the condition did not open ends it.
+  void WatchParentheses(char c) {
+    if (!inWhere_) return;
+    if (c == '(') {
+      ++whereDepth_;
+    } else if (c == ')') {
+      if (whereDepth_ == 0) {
+        inWhere_ = false;
+      } else {
+        --whereDepth_;
+      }
+    }
+  }
+
+  std::string_view text_;
+  size_t n_;
+  TSqlKind kind_;
+  const TParamScanOptions& options_;
+  bool trackWhere_;
+  bool searchOn_;
+  TParamScanResult result_;
+  size_t i_ = 0;
+  bool inWhere_ = false;
+  int whereDepth_ = 0;
+  // The last character of code (outside literals and comments) when only
+  // blanks followed it; npos after a literal or a comment.
+  size_t lastCode_ = kNone;
+};
+
 } // namespace
 
 TSqlKind ClassifySql(std::string_view text) noexcept {
@@ -140,145 +312,7 @@ const char* ParamScanErrorText(TParamScanError error) noexcept {
 }
 
 TParamScanResult ScanParams(std::string_view text, TSqlKind kind, const TParamScanOptions& options) {
-  TParamScanResult result;
-  const size_t n = text.size();
-  if (options.Generate) result.Processed.assign(text.data(), n);
-
-  const bool trackWhere = kind != TSqlKind::Procedure && kind != TSqlKind::ExecuteBlock;
-  bool searchOn = kind != TSqlKind::DDL;
-  bool inWhere = false;
-  int whereDepth = 0;
-  // The last character of code (outside literals and comments) when only
-  // blanks followed it; npos after a literal or a comment.
-  constexpr size_t kNone = std::string_view::npos;
-  size_t lastCode = kNone;
-
-  auto fail = [&](TParamScanError error) {
-    result.Error = error;
-    result.Params.clear();
-    result.Processed.clear();
-    return result;
-  };
-
-  size_t i = 0;
-  while (i < n) {
-    const char c = text[i];
-    const char next = i + 1 < n ? text[i + 1] : '\0';
-
-    if (c == '\'' || c == '"') {
-      // Quoted literal or identifier; a doubled quote character stays inside.
-      size_t p = i + 1;
-      for (;;) {
-        if (p >= n) return fail(TParamScanError::EofInString);
-        if (text[p] == c) {
-          if (p + 1 < n && text[p + 1] == c) {
-            p += 2;
-            continue;
-          }
-          break;
-        }
-        ++p;
-      }
-      i = p + 1;
-      lastCode = kNone;
-      continue;
-    }
-    if (c == '-' && next == '-') {
-      i += 2;
-      while (i < n && text[i] != '\r' && text[i] != '\n' && text[i] != '\0') ++i;
-      lastCode = kNone;
-      continue;
-    }
-    if (c == '/' && next == '*') {
-      const size_t end = text.find("*/", i + 2);
-      if (end == std::string_view::npos) return fail(TParamScanError::EofInComment);
-      i = end + 2;
-      lastCode = kNone;
-      continue;
-    }
-
-    if ((c == ':' || c == '?') && searchOn) {
-      TParamOccurrence param;
-      param.StartPos = static_cast<int>(i) + 1;
-      size_t nameEnd; // one past the last character that belongs to the name
-      if (next == '"') {
-        const size_t close = text.find('"', i + 2);
-        if (close == std::string_view::npos) return fail(TParamScanError::EofInString);
-        if (close == i + 2) return fail(TParamScanError::NameExpected);
-        param.Name.assign(text.substr(i + 2, close - (i + 2)));
-        param.Quoted = true;
-        nameEnd = close + 1;
-      } else {
-        size_t p = i + 1;
-        while (p < n && IsNameChar(text[p])) ++p;
-        if (p == i + 1) {
-          if (options.QuietOnEmptyName) {
-            TParamScanResult quiet;
-            quiet.StoppedQuietly = true;
-            return quiet;
-          }
-          return fail(TParamScanError::NameExpected);
-        }
-        param.Name = UpperAscii(text.substr(i + 1, p - (i + 1)));
-        nameEnd = p;
-      }
-      param.EndPos = static_cast<int>(nameEnd);
-      param.InWhere = inWhere;
-      param.NotFollowedByOperator = NotFollowedByOperator(text, nameEnd);
-      param.OperatorPos = lastCode == kNone ? 0 : static_cast<int>(lastCode) + 1;
-      if (options.Generate) {
-        result.Processed[i] = '?';
-        for (size_t p = i + 1; p < nameEnd; ++p) result.Processed[p] = ' ';
-      }
-      result.Params.push_back(std::move(param));
-      lastCode = nameEnd - 1;
-      i = nameEnd;
-      continue;
-    }
-
-    if (kind == TSqlKind::ExecuteBlock && searchOn && (c == 'A' || c == 'a') && (next == 'S' || next == 's') &&
-        (i == 0 || IsKeywordLead(text[i - 1]))) {
-      // The body of an EXECUTE BLOCK names its local variables with colons;
-      // only the input list before AS holds parameters.
-      const char after = i + 2 < n ? text[i + 2] : '\0';
-      if (i + 2 >= n || after == '\0' || IsSeparator(after)) searchOn = false;
-    }
-
-    if (trackWhere && IsAlpha(c) && i > 0 && IsKeywordLead(text[i - 1])) {
-      if (!inWhere && KeywordAt(text, i, "WHERE")) {
-        inWhere = true;
-        whereDepth = 0;
-        i += 5;
-        continue;
-      }
-      if (inWhere) {
-        for (std::string_view keyword : kWhereEndKeywords) {
-          if (KeywordAt(text, i, keyword)) {
-            inWhere = false;
-            break;
-          }
-        }
-      }
-      // Skip the rest of the word so that no keyword is found inside it.
-      while (i < n && IsNameChar(text[i])) ++i;
-      lastCode = i - 1;
-      continue;
-    }
-    if (inWhere) {
-      if (c == '(') {
-        ++whereDepth;
-      } else if (c == ')') {
-        if (whereDepth == 0) {
-          inWhere = false;
-        } else {
-          --whereDepth;
-        }
-      }
-    }
-    if (!IsSpaceChar(c)) lastCode = i;
-    ++i;
-  }
-  return result;
+  return TParamScanner(text, kind, options).Run();
 }
 
 std::string RewriteNullComparisons(std::string_view text, const std::vector<TParamOccurrence>& params,

@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -202,14 +203,33 @@ private:
   void Scan();
   void Rescan();
   void Generate(bool rewriteNulls);
+  // The text with the comparisons of NULL parameters turned into IS [NOT]
+  // NULL tests; nothing when no comparison was rewritten.
+  std::optional<std::string> NullRewrittenText(const std::string& text) const;
+  // The area whose descriptor goes with the processed text: the server's own
+  // when the text was rewritten, else the user's.
+  TFbXSQLDA& TextInputArea() noexcept { return useExecArea_ ? *execParams_ : *userParams_; }
   void CheckDatabase();
   void CheckTransaction();
   void PrepareText();
+  // The steps of Prepare once the text is ready.
+  void PrepareOnServer(IIBClientLibrary& library, unsigned short dialect);
+  void ReadStatementType(IIBClientLibrary& library);
+  void DescribeStatement(IIBClientLibrary& library, unsigned short dialect);
+  void DescribeColumns(IIBClientLibrary& library, unsigned short dialect);
   void DescribeParameters();
+  // The user's parameters take the types the server described for them.
+  void TakeDescribedParameters();
   void BeforeExecute();
   void AfterExecute();
   void ExecuteImmediate();
   void DoExecQuery();
+  // The server's area with the values of the user's parameters of its names.
+  TFbXSQLDA& FilledExecutionParams();
+  void ExecutePrepared(IIBClientLibrary& library, unsigned short dialect, TFbXSQLDA& input);
+  // Marks the cursor closed, without a server call.
+  void ForgetCursor() noexcept;
+  bool BlobAccessPossible() const;
   void ConvertCharSet();
   bool RegenerationDue() const;
 
@@ -239,7 +259,6 @@ private:
   bool textRefused_ = false; // the last text change failed its parameter scan
   bool regenerate_ = false;
   bool useExecArea_ = false;
-  bool preparing_ = false;
   bool executing_ = false;
   bool charSetConverted_ = false;
   std::int32_t changeLock_ = 0;

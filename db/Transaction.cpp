@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "base/Exception.h"
+#include "base/PointerList.h"
 #include "db/ClientLibrary.h"
 #include "db/Database.h"
 #include "db/FbErrors.h"
@@ -21,9 +22,10 @@ struct TTransactionExistence {
   const ISC_SCHAR* tpb;
 };
 
-template <typename T> void EraseOne(std::vector<T*>& list, T* item) noexcept {
-  auto it = std::find(list.begin(), list.end(), item);
-  if (it != list.end()) list.erase(it);
+// The derived connection of the transaction's default database, whose
+// handlers are told of the transaction's start and end; null for any other.
+TFbDatabase* HandlerDatabase(const TFbCustomTransaction& transaction) {
+  return dynamic_cast<TFbDatabase*>(transaction.DefaultDatabase());
 }
 
 TTransactionAction PlainForm(TTransactionAction action) noexcept {
@@ -62,10 +64,7 @@ void TFbCustomTransaction::SetDefaultDatabase(TFbCustomDatabase* database) {
   defaultDatabase_ = database;
 }
 
-void TFbCustomTransaction::SetTimeout(int milliseconds) {
-  if (milliseconds < 0) RaiseClientError(fbceTimeoutNegative);
-  timeout_ = milliseconds;
-}
+void TFbCustomTransaction::SetTimeout(int milliseconds) { timeout_ = CheckedTimeout(milliseconds); }
 
 void TFbCustomTransaction::AddDatabase(TFbCustomDatabase* database) {
   if (database == nullptr) return;
@@ -181,8 +180,7 @@ void TFbCustomTransaction::EndTransaction(TTransactionAction action, bool force)
     // A forced end must reach the server even when a listener fails;
     // otherwise the server transaction would outlive its handle.
     try {
-      NotifyStatements(TFbTransactionEvent::Ending, true);
-      for (IFbTransactionListener* listener : std::vector(listeners_)) listener->BeforeEnd(*this);
+      TellEnding();
     } catch (...) {
       if (!force) throw;
     }
@@ -204,19 +202,26 @@ void TFbCustomTransaction::EndTransaction(TTransactionAction action, bool force)
       RaiseServerError(library, this);
     }
 
-    NotifyStatements(TFbTransactionEvent::Ended, true);
-    for (IFbTransactionListener* listener : std::vector(listeners_)) listener->AfterEnd(*this);
+    TellEnded();
   } else {
     endState_ = action == TACommitRetaining ? kEndStateCommittingRetaining : kEndStateRollingBackRetaining;
-    NotifyStatements(TFbTransactionEvent::Ending, true);
-    for (IFbTransactionListener* listener : std::vector(listeners_)) listener->BeforeEnd(*this);
+    TellEnding();
     if (action == TACommitRetaining)
       CallCheck(library.isc_commit_retaining(StatusVector(), &handle_));
     else
       CallCheck(library.isc_rollback_retaining(StatusVector(), &handle_));
-    NotifyStatements(TFbTransactionEvent::Ended, true);
-    for (IFbTransactionListener* listener : std::vector(listeners_)) listener->AfterEnd(*this);
+    TellEnded();
   }
+}
+
+void TFbCustomTransaction::TellEnding() {
+  NotifyStatements(TFbTransactionEvent::Ending, true);
+  for (IFbTransactionListener* listener : std::vector(listeners_)) listener->BeforeEnd(*this);
+}
+
+void TFbCustomTransaction::TellEnded() {
+  NotifyStatements(TFbTransactionEvent::Ended, true);
+  for (IFbTransactionListener* listener : std::vector(listeners_)) listener->AfterEnd(*this);
 }
 
 void TFbCustomTransaction::SQLExecuteNotify(TComponent* /*statement*/, int /*phase*/) {}
@@ -232,20 +237,13 @@ void TFbCustomTransaction::EndForDestruction() noexcept {
   endState_ = kEndStateInactive;
 }
 
-void TFbCustomTransaction::RegisterStatement(IFbStatementLink* statement) {
-  if (statement == nullptr) return;
-  if (std::find(statements_.begin(), statements_.end(), statement) == statements_.end())
-    statements_.push_back(statement);
-}
+void TFbCustomTransaction::RegisterStatement(IFbStatementLink* statement) { AddOnce(statements_, statement); }
 
 void TFbCustomTransaction::UnregisterStatement(IFbStatementLink* statement) noexcept {
   EraseOne(statements_, statement);
 }
 
-void TFbCustomTransaction::AddListener(IFbTransactionListener* listener) {
-  if (listener == nullptr) return;
-  if (std::find(listeners_.begin(), listeners_.end(), listener) == listeners_.end()) listeners_.push_back(listener);
-}
+void TFbCustomTransaction::AddListener(IFbTransactionListener* listener) { AddOnce(listeners_, listener); }
 
 void TFbCustomTransaction::RemoveListener(IFbTransactionListener* listener) noexcept { EraseOne(listeners_, listener); }
 
@@ -262,22 +260,22 @@ void TFbTransaction::StartTransaction() {
   case tpbRepeatableRead: TRParams().Assign({"write", "isc_tpb_nowait", "concurrency"}); break;
   case tpbDefault: break;
   }
-  auto* database = dynamic_cast<TFbDatabase*>(DefaultDatabase());
+  auto* database = HandlerDatabase(*this);
   if (database != nullptr && database->BeforeStartTransaction) database->BeforeStartTransaction(*this);
   if (BeforeStart) BeforeStart(*this);
   DoStartTransaction();
   if (AfterStart) AfterStart(*this);
-  database = dynamic_cast<TFbDatabase*>(DefaultDatabase());
+  database = HandlerDatabase(*this);
   if (database != nullptr && database->AfterStartTransaction) database->AfterStartTransaction(*this);
 }
 
 void TFbTransaction::EndTransaction(TTransactionAction action, bool force) {
-  auto* database = dynamic_cast<TFbDatabase*>(DefaultDatabase());
+  auto* database = HandlerDatabase(*this);
   if (database != nullptr && database->BeforeEndTransaction) database->BeforeEndTransaction(*this, action, force);
   if (BeforeEnd) BeforeEnd(*this, action, force);
   TFbCustomTransaction::EndTransaction(action, force);
   if (AfterEnd) AfterEnd(*this, action, force);
-  database = dynamic_cast<TFbDatabase*>(DefaultDatabase());
+  database = HandlerDatabase(*this);
   if (database != nullptr && database->AfterEndTransaction) database->AfterEndTransaction(*this, action, force);
 }
 

@@ -112,6 +112,9 @@ private:
   friend class TFbCustomDatabase;
   IIBClientLibrary& Library() const;
   void NotifyStatements(TFbTransactionEvent event, bool newestFirst);
+  // The statements, then the listeners, told of an end before and after it.
+  void TellEnding();
+  void TellEnded();
   // The connection is being destroyed (it removes itself from the list).
   void DatabaseGone(TFbCustomDatabase* database) noexcept;
   // The connection was lost: the transaction ended with it, without a

@@ -617,34 +617,33 @@ void TFbXSQLVAR::TakeDescribedType(const TFbXSQLVAR& described) {
   *indicator_ = -1;
 }
 
-void TFbXSQLVAR::MakeNullText() {
+void TFbXSQLVAR::Redescribe(short type) noexcept {
   XSQLVAR* v = Var(slot_);
-  v->sqltype = kSqlText | 1;
+  v->sqltype = type;
   v->sqlscale = 0;
   v->sqlsubtype = 0;
   v->sqllen = 0;
-  ResizeBuffer(1);
-  indicator_ = std::make_unique<short>(-1);
-  v->sqlind = indicator_.get();
   assigned_ = false;
   hasValue_ = false;
   lastExecutedNull_ = false;
 }
 
-void TFbXSQLVAR::MakeUnset() {
+void TFbXSQLVAR::MakeNullText() {
+  Redescribe(kSqlText | 1);
+  ResizeBuffer(1);
   XSQLVAR* v = Var(slot_);
-  v->sqltype = 0;
-  v->sqlscale = 0;
-  v->sqlsubtype = 0;
-  v->sqllen = 0;
+  indicator_ = std::make_unique<short>(-1);
+  v->sqlind = indicator_.get();
+}
+
+void TFbXSQLVAR::MakeUnset() {
+  Redescribe(0);
   data_.reset();
   dataSize_ = 0;
   indicator_.reset();
+  XSQLVAR* v = Var(slot_);
   v->sqldata = nullptr;
   v->sqlind = nullptr;
-  assigned_ = false;
-  hasValue_ = false;
-  lastExecutedNull_ = false;
 }
 
 void TFbXSQLVAR::ResetToNullKeepingNullable() {

@@ -146,6 +146,8 @@ private:
   void DoSetIsNull(bool value);
   void DoSetRawValue(short sqlType, int size, const void* bytes);
   void ResizeBuffer(std::size_t size);
+  // Gives the entry an empty description of `type` and no value.
+  void Redescribe(short type) noexcept;
   std::string TextValue() const;
   std::int64_t ScaledInt64() const;
 

@@ -10,77 +10,93 @@ namespace od {
 
 namespace {
 
+bool IsTwelveHourPattern(std::string_view pattern) {
+  const std::string upper = UpperAscii(pattern);
+  return upper.find("AMPM") != std::string::npos || upper.find("AM/PM") != std::string::npos;
+}
+
+// The value with at least `width` digits, zeros in front.
+void AppendNumber(std::string& out, int value, int width) {
+  std::string digits = std::to_string(value);
+  if (static_cast<int>(digits.size()) < width) digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
+  out += digits;
+}
+
+// A quoted literal that starts at `quote`, without its quotes (an unclosed
+// one runs to the end); returns the position after it.
+size_t AppendQuoted(std::string& out, std::string_view pattern, size_t quote) {
+  const size_t end = pattern.find(pattern[quote], quote + 1);
+  const size_t stop = end == std::string_view::npos ? pattern.size() : end;
+  out.append(pattern.substr(quote + 1, stop - quote - 1));
+  return stop == pattern.size() ? stop : stop + 1;
+}
+
+// The AMPM or AM/PM marker the rest of the pattern starts with, if any;
+// returns its length (0 when there is none).
+size_t AppendAmPm(std::string& out, std::string_view rest, int hour) {
+  if (EqualsIgnoreCaseAscii(rest.substr(0, 4), "AMPM")) {
+    out += hour < 12 ? LocaleFormats.AmText : LocaleFormats.PmText;
+    return 4;
+  }
+  if (EqualsIgnoreCaseAscii(rest.substr(0, 5), "AM/PM")) {
+    out += hour < 12 ? "am" : "pm";
+    return 5;
+  }
+  return 0;
+}
+
+int TwelveHourClock(int hour) {
+  hour %= 12;
+  return hour == 0 ? 12 : hour;
+}
+
+// One run of the same letter (case ignored): a field, a delimiter or text.
+void AppendRun(std::string& out, std::string_view run, const TDateTimeParts& t, bool twelveHour, bool afterHour) {
+  const size_t length = run.size();
+  const int width = length >= 2 ? 2 : 1;
+  switch (ToUpperAscii(run[0])) {
+  case 'D': AppendNumber(out, t.Day, width); break;
+  case 'M': AppendNumber(out, afterHour ? t.Minute : t.Month, width); break;
+  case 'Y':
+    if (length <= 2) {
+      AppendNumber(out, t.Year % 100, 2);
+    } else {
+      AppendNumber(out, t.Year, 4);
+    }
+    break;
+  case 'H': AppendNumber(out, twelveHour ? TwelveHourClock(t.Hour) : t.Hour, width); break;
+  case 'N': AppendNumber(out, t.Minute, width); break;
+  case 'S': AppendNumber(out, t.Second, width); break;
+  case 'Z': AppendNumber(out, t.MSec, length >= 3 ? 3 : 1); break;
+  case 'G': break; // era names: the locales this program runs under have none
+  case '/': out.append(length, LocaleFormats.DateDelimiter); break;
+  case ':': out.append(length, LocaleFormats.TimeDelimiter); break;
+  default: out.append(run); break;
+  }
+}
+
 // Date-time formatting by the locale's patterns: d, dd, m/M (month; minutes
 // right after an hour), y, h, n, s, z, AMPM, am/pm, "/" and ":" as the
 // locale's delimiters, quoted literals.
 std::string FormatByPattern(std::string_view pattern, const TDateTimeParts& t) {
   std::string out;
-  const bool twelveHour = [&] {
-    const std::string upper = UpperAscii(pattern);
-    return upper.find("AMPM") != std::string::npos || upper.find("AM/PM") != std::string::npos;
-  }();
+  const bool twelveHour = IsTwelveHourPattern(pattern);
   bool afterHour = false;
-  auto number = [&](int value, int width) {
-    std::string digits = std::to_string(value);
-    if (static_cast<int>(digits.size()) < width) digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
-    out += digits;
-  };
   size_t i = 0;
   while (i < pattern.size()) {
     const char c = pattern[i];
+    if (c == '\'' || c == '"') {
+      i = AppendQuoted(out, pattern, i);
+      continue;
+    }
+    if (const size_t marker = AppendAmPm(out, pattern.substr(i), t.Hour)) {
+      i += marker;
+      continue;
+    }
     const char u = ToUpperAscii(c);
     size_t run = 1;
     while (i + run < pattern.size() && ToUpperAscii(pattern[i + run]) == u) ++run;
-    if (c == '\'' || c == '"') {
-      const size_t end = pattern.find(c, i + 1);
-      const size_t stop = end == std::string_view::npos ? pattern.size() : end;
-      out.append(pattern.substr(i + 1, stop - i - 1));
-      i = stop == pattern.size() ? stop : stop + 1;
-      continue;
-    }
-    if (u == 'A' && EqualsIgnoreCaseAscii(pattern.substr(i, 4), "AMPM")) {
-      out += t.Hour < 12 ? LocaleFormats.AmText : LocaleFormats.PmText;
-      i += 4;
-      continue;
-    }
-    if (u == 'A' && EqualsIgnoreCaseAscii(pattern.substr(i, 5), "AM/PM")) {
-      out += t.Hour < 12 ? "am" : "pm";
-      i += 5;
-      continue;
-    }
-    switch (u) {
-    case 'D': number(t.Day, run >= 2 ? 2 : 1); break;
-    case 'M':
-      if (afterHour) {
-        number(t.Minute, run >= 2 ? 2 : 1);
-      } else {
-        number(t.Month, run >= 2 ? 2 : 1);
-      }
-      break;
-    case 'Y':
-      if (run <= 2) {
-        number(t.Year % 100, 2);
-      } else {
-        number(t.Year, 4);
-      }
-      break;
-    case 'H': {
-      int hour = t.Hour;
-      if (twelveHour) {
-        hour %= 12;
-        if (hour == 0) hour = 12;
-      }
-      number(hour, run >= 2 ? 2 : 1);
-      break;
-    }
-    case 'N': number(t.Minute, run >= 2 ? 2 : 1); break;
-    case 'S': number(t.Second, run >= 2 ? 2 : 1); break;
-    case 'Z': number(t.MSec, run >= 3 ? 3 : 1); break;
-    case 'G': break; // era names: the locales this program runs under have none
-    case '/': out.append(run, LocaleFormats.DateDelimiter); break;
-    case ':': out.append(run, LocaleFormats.TimeDelimiter); break;
-    default: out.append(pattern.substr(i, run)); break;
-    }
+    AppendRun(out, pattern.substr(i, run), t, twelveHour, afterHour);
     if (u == 'H') {
       afterHour = true;
     } else if (u != ':' && u != ' ') {
