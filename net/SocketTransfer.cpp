@@ -18,6 +18,10 @@ namespace od {
 
 namespace {
 
+// A close that finds the peer still sending reads at most this much before
+// it gives up: a peer that streams without end must not hold the close.
+constexpr size_t kDrainLimit = 4 * 1024 * 1024;
+
 std::uint32_t Tick() {
   using namespace std::chrono;
   return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -168,116 +172,6 @@ int TBlockSocket::PendingBytes() {
   int count = 0;
   if (ioctl(socket_, FIONREAD, &count) == -1) return 0;
   return std::clamp(count, 0, 65536);
-}
-
-void TBlockSocket::SetDeadline(std::int32_t ms) {
-  deadline_ = ms < 0 ? std::chrono::steady_clock::time_point::max()
-                     : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-}
-
-bool TBlockSocket::DeadlinePassed() const noexcept {
-  return deadline_ != std::chrono::steady_clock::time_point::max() && std::chrono::steady_clock::now() >= deadline_;
-}
-
-int TBlockSocket::WaitWithinDeadline(int timeout) const noexcept {
-  if (deadline_ == std::chrono::steady_clock::time_point::max()) return timeout;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now()).count();
-  const int allowed = left > 0 ? static_cast<int>(std::min<std::int64_t>(left, INT32_MAX)) : 0;
-  return timeout < 0 ? allowed : std::min(timeout, allowed);
-}
-
-int TBlockSocket::HookSlice() const noexcept {
-  if (WaitHook == nullptr || !WaitHook->OnWait) return 0;
-  return static_cast<int>(std::clamp<std::int64_t>(WaitHook->Interval.count(), 1, INT32_MAX));
-}
-
-bool TBlockSocket::WaitGoesOn() {
-  if (WaitHook->OnWait()) return true;
-  lastError_ = WsaError::Interrupted;
-  lastErrorText_ = GetErrorDescEx();
-  return false;
-}
-
-bool TBlockSocket::PollOnce(int timeout, short events, short* revents) {
-  const int slice = HookSlice();
-  if (slice == 0 || (timeout >= 0 && timeout <= slice)) return PollSystem(timeout, events, revents);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-  int left = timeout;
-  while (true) {
-    const bool ready = PollSystem(timeout < 0 ? slice : std::min(slice, left), events, revents);
-    if (ready || lastError_ != 0) return ready;
-    if (timeout >= 0) {
-      left = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-      if (left <= 0) return false;
-    }
-    if (!WaitGoesOn()) return false;
-  }
-}
-
-bool TBlockSocket::PollSystem(int timeout, short events, short* revents) {
-  ClearLastError();
-  if (socket_ == -1) {
-    lastError_ = ErrnoToWsaError(ENOTSOCK);
-    return false;
-  }
-  pollfd p{socket_, events, 0};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
-  int remaining = timeout;
-  int result;
-  while (true) {
-    result = ::poll(&p, 1, remaining);
-    if (result != -1 || errno != EINTR) break;
-    // A termination signal ends the wait, and the request with it.
-    if (ProcessStopRequested()) break;
-    // Resume with what is left of the wait, not with the whole time-out.
-    if (timeout >= 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-      remaining = left > 0 ? static_cast<int>(left) : 0;
-    }
-  }
-  CheckSocketResult(result);
-  if (result > 0 && (p.revents & POLLNVAL)) lastError_ = ErrnoToWsaError(EBADF);
-  if (revents != nullptr) *revents = result > 0 ? p.revents : 0;
-  return result > 0 && lastError_ == 0;
-}
-
-bool TBlockSocket::WaitFor(int timeout, short events) {
-  timeout = WaitWithinDeadline(timeout);
-  bool ready;
-  if (HeartbeatRate != 0 && timeout != -1) {
-    const int rate = HeartbeatRate;
-    ready = PollOnce(timeout % rate, events);
-    for (int i = 0; !ready && lastError_ == 0 && i < timeout / rate + 1; ++i) {
-      if (OnHeartbeat) OnHeartbeat(*this);
-      if (StopFlag) {
-        StopFlag = false;
-        break;
-      }
-      ready = PollOnce(rate, events);
-    }
-  } else {
-    ready = PollOnce(timeout, events);
-    // One more look only after a wait that ran out: a stop request or a
-    // failure stands, where this look would clear it and leave the caller
-    // to report a time-out.
-    if (!ready && lastError_ == 0) ready = PollOnce(0, events);
-  }
-  ReportError();
-  return ready;
-}
-
-bool TBlockSocket::WaitReadable(int timeout) {
-  const bool ready = WaitFor(timeout, POLLIN);
-  if (ready) DoStatus(HR_CanRead, "");
-  return ready;
-}
-
-bool TBlockSocket::WaitWritable(int timeout) {
-  const bool ready = WaitFor(timeout, POLLOUT);
-  if (ready) DoStatus(HR_CanWrite, "");
-  return ready;
 }
 
 void TBlockSocket::SkipSplitLineEnd() {
@@ -480,6 +374,49 @@ void TBlockSocket::ReceiveToStream(TMemoryStream& stream, int timeout, std::int6
     const std::string bytes = ReceiveExactText(static_cast<int>(rest), timeout);
     if (lastError_ == 0) stream.Write(bytes);
   }
+}
+
+void TBlockSocket::DrainInput() {
+  // What the peer still sends after its answer is read away before the
+  // handle closes: closing with unread input would answer the peer with a
+  // reset instead of a FIN. The wait for it is one readiness wait against a
+  // deadline, not a sleep: it ends at once when the peer's end of stream is
+  // there, and a peer that keeps sending cannot stretch it.
+  ReadAhead.clear();
+  try {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(std::max(DrainTimeout, 0));
+    size_t drained = 0;
+    char buffer[16384];
+    // Usually the peer's end of stream is there already: a read that does
+    // not wait finds it without a readiness wait first.
+    const bool direct = ReadsSystemDirectly();
+    while (drained <= kDrainLimit) {
+      int got = direct ? ReceiveWithoutWait(buffer, sizeof buffer) : kNothingPending;
+      if (got == kNothingPending) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        pollfd p{socket_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (ready == -1 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        got = direct ? ReceiveWithoutWait(buffer, sizeof buffer) : ReceiveBytes(buffer, sizeof buffer);
+        if (got == kNothingPending) break;
+      }
+      if (got <= 0 || lastError_ != 0) break;
+      drained += static_cast<size_t>(got);
+    }
+  } catch (...) {
+    // A close never fails because of what the peer still had to say.
+  }
+  ClearLastError();
+}
+
+void TBlockSocket::UnreadLine(const std::string& line) {
+  // The flags still describe the break that ended the line: a lone CR or LF
+  // goes back as it came, so that its partner at the front of the next
+  // packet is dropped again instead of reading as an empty line.
+  const char* lineEnd = SawLoneCR ? "\r" : SawLoneLF ? "\n" : "\r\n";
+  ReadAhead.Assign(line + lineEnd + ReadAhead.str());
 }
 
 } // namespace od
