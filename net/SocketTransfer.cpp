@@ -174,100 +174,118 @@ int TBlockSocket::PendingBytes() {
   return std::clamp(count, 0, 65536);
 }
 
-void TBlockSocket::SkipSplitLineEnd() {
-  if (!ConvertLineEnd || ReadAhead.empty()) return;
-  if (SawLoneCR && ReadAhead.View().front() == '\n') ReadAhead.Consume(1);
-  if (SawLoneLF && !ReadAhead.empty() && ReadAhead.View().front() == '\r') ReadAhead.Consume(1);
+size_t TBlockSocket::TakeSplitLineEnd(std::string_view text) noexcept {
+  size_t skip = 0;
+  if (SawLoneCR && !text.empty() && text.front() == '\n') skip = 1;
+  if (SawLoneLF && text.size() > skip && text[skip] == '\r') ++skip;
   SawLoneCR = false;
   SawLoneLF = false;
+  return skip;
+}
+
+void TBlockSocket::SkipSplitLineEnd() {
+  if (!ConvertLineEnd || ReadAhead.empty()) return;
+  if (const size_t skip = TakeSplitLineEnd(ReadAhead.View()); skip > 0) ReadAhead.Consume(skip);
 }
 
 std::string TBlockSocket::ReceivePacket(int timeout) {
   std::string result;
   ClearLastError();
-  auto readPending = [this, &result](int count) {
-    result.resize(static_cast<size_t>(count));
-    const int got = ReceiveBytes(result.data(), count);
-    result.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  };
   if (!ReadAhead.empty()) {
     result = ReadAhead.TakeAll();
   } else if (DeadlinePassed()) {
     // Bytes that keep coming do not extend the deadline.
     lastError_ = WsaError::TimedOut;
-  } else {
+  } else if (ReadsSystemDirectly()) {
     // No yield before the read: the scheduler preempts a long download by
     // itself, and a yield per packet costs every short exchange a system call.
-    if (ReadsSystemDirectly()) {
-      // A receive that does not wait takes what is pending, up to a
-      // packet's 64 KiB, in the call that would otherwise only have counted
-      // it; only when nothing is there does the read wait.
-      thread_local char packet[65536];
-      // Right after a request the answer is seldom there yet: waiting
-      // first spares the read that would find nothing.
-      int got = awaitingAnswer_ ? kNothingPending : ReceiveWithoutWait(packet, sizeof packet);
-      if (got == kNothingPending) {
-        if (WaitReadable(timeout)) {
-          got = ReceiveWithoutWait(packet, sizeof packet);
-          // Readable with nothing to read: the peer has closed its side.
-          if (got == kNothingPending) lastError_ = WsaError::ConnectionReset;
-        } else if (lastError_ == 0) {
-          lastError_ = WsaError::TimedOut;
-        }
-      }
-      if (got > 0) result.assign(packet, static_cast<size_t>(got));
-    } else {
-      int pending = PendingBytes();
-      if (pending > 0) {
-        readPending(pending);
-      } else if (WaitReadable(timeout)) {
-        pending = PendingBytes();
-        // Readable with nothing to read: the peer has closed its side.
-        if (pending == 0)
-          lastError_ = WsaError::ConnectionReset;
-        else
-          readPending(pending);
-      } else if (lastError_ == 0) {
-        lastError_ = WsaError::TimedOut;
-      }
-    }
+    ReceiveSystemPacket(timeout, result);
+  } else {
+    ReceivePendingPacket(timeout, result);
   }
-  if (ConvertLineEnd && !result.empty()) {
-    if (SawLoneCR && result.front() == '\n') result.erase(0, 1);
-    if (SawLoneLF && !result.empty() && result.front() == '\r') result.erase(0, 1);
-    SawLoneCR = false;
-    SawLoneLF = false;
-  }
+  if (ConvertLineEnd && !result.empty()) result.erase(0, TakeSplitLineEnd(result));
   ReportError();
   return result;
+}
+
+void TBlockSocket::ReceiveSystemPacket(int timeout, std::string& packet) {
+  // A receive that does not wait takes what is pending, up to a packet's
+  // 64 KiB, in the call that would otherwise only have counted it; only
+  // when nothing is there does the read wait.
+  thread_local char buffer[65536];
+  // Right after a request the answer is seldom there yet: waiting first
+  // spares the read that would find nothing.
+  int got = awaitingAnswer_ ? kNothingPending : ReceiveWithoutWait(buffer, sizeof buffer);
+  if (got == kNothingPending) {
+    if (WaitReadable(timeout)) {
+      got = ReceiveWithoutWait(buffer, sizeof buffer);
+      // Readable with nothing to read: the peer has closed its side.
+      if (got == kNothingPending) lastError_ = WsaError::ConnectionReset;
+    } else if (lastError_ == 0) {
+      lastError_ = WsaError::TimedOut;
+    }
+  }
+  if (got > 0) packet.assign(buffer, static_cast<size_t>(got));
+}
+
+void TBlockSocket::ReceivePendingPacket(int timeout, std::string& packet) {
+  auto readPending = [this, &packet](int count) {
+    packet.resize(static_cast<size_t>(count));
+    const int got = ReceiveBytes(packet.data(), count);
+    packet.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  };
+  int pending = PendingBytes();
+  if (pending > 0) {
+    readPending(pending);
+  } else if (WaitReadable(timeout)) {
+    pending = PendingBytes();
+    // Readable with nothing to read: the peer has closed its side.
+    if (pending == 0)
+      lastError_ = WsaError::ConnectionReset;
+    else
+      readPending(pending);
+  } else if (lastError_ == 0) {
+    lastError_ = WsaError::TimedOut;
+  }
 }
 
 std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& terminator) {
   ClearLastError();
   if (terminator.empty()) return {};
   const bool lineEndMode = ConvertLineEnd && terminator == "\r\n";
-  // A whole line may already wait in ReadAhead: cut it from there directly.
-  // Only when the gathered text could not break the length limit, which the
-  // general path below reports.
-  if (!ReadAhead.empty() && (MaxLineLength == 0 || ReadAhead.size() <= static_cast<size_t>(MaxLineLength))) {
-    SkipSplitLineEnd();
-    const std::string_view held = ReadAhead.View();
-    size_t at = std::string_view::npos;
-    size_t length = 0;
-    if (lineEndMode) {
-      at = held.find_first_of("\r\n");
-      if (at != std::string_view::npos) length = LineBreakLength(held, at, SawLoneCR, SawLoneLF);
-    } else {
-      at = held.find(terminator);
-      length = terminator.size();
-    }
-    if (at != std::string_view::npos) {
-      std::string line(held.substr(0, at));
-      ReadAhead.Consume(at + length);
-      ReportError();
-      return line;
-    }
+  std::string line;
+  if (!TakeHeldLine(terminator, lineEndMode, line)) line = GatherTerminated(timeout, terminator, lineEndMode);
+  ReportError();
+  return line;
+}
+
+size_t TBlockSocket::FindTerminator(std::string_view text, size_t scanned, const std::string& terminator,
+                                    bool lineEndMode, size_t& length) {
+  if (lineEndMode) {
+    const size_t at = text.find_first_of("\r\n", scanned);
+    if (at != std::string_view::npos) length = LineBreakLength(text, at, SawLoneCR, SawLoneLF);
+    return at;
   }
+  length = terminator.size();
+  // A terminator may straddle what was scanned and what has just come.
+  return text.find(terminator, scanned >= terminator.size() ? scanned - terminator.size() + 1 : 0);
+}
+
+bool TBlockSocket::TakeHeldLine(const std::string& terminator, bool lineEndMode, std::string& line) {
+  // Only when the held text could not break the length limit, which the
+  // gathering read reports.
+  if (ReadAhead.empty() || (MaxLineLength != 0 && ReadAhead.size() > static_cast<size_t>(MaxLineLength))) return false;
+  SkipSplitLineEnd();
+  const std::string_view held = ReadAhead.View();
+  size_t length = 0;
+  const size_t at = FindTerminator(held, 0, terminator, lineEndMode, length);
+  if (at == std::string_view::npos) return false;
+  line.assign(held.substr(0, at));
+  ReadAhead.Consume(at + length);
+  return true;
+}
+
+std::string TBlockSocket::GatherTerminated(int timeout, const std::string& terminator, bool lineEndMode) {
   std::string acc;
   size_t pos = std::string::npos;
   size_t breakLength = 0;
@@ -276,31 +294,14 @@ std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& term
     const std::uint32_t start = Tick();
     acc += ReceivePacket(timeout);
     if (lastError_ != 0) break;
-    if (!acc.empty()) {
-      if (lineEndMode) {
-        const size_t at = acc.find_first_of("\r\n", scanned);
-        if (at != std::string::npos) {
-          pos = at;
-          breakLength = LineBreakLength(acc, at, SawLoneCR, SawLoneLF);
-        }
-      } else {
-        pos = acc.find(terminator, scanned >= terminator.size() ? scanned - terminator.size() + 1 : 0);
-        breakLength = terminator.size();
-      }
-    }
+    pos = FindTerminator(acc, scanned, terminator, lineEndMode, breakLength);
     if (MaxLineLength != 0 && acc.size() > static_cast<size_t>(MaxLineLength)) {
       lastError_ = WsaError::NoBufferSpace;
       break;
     }
     if (pos != std::string::npos) break;
     scanned = acc.size();
-    if (!InterPacketTimeout && timeout >= 0) {
-      timeout -= TickDiff(start, Tick());
-      if (timeout <= 0) {
-        lastError_ = WsaError::TimedOut;
-        break;
-      }
-    }
+    if (!SpendReadTime(timeout, start)) break;
   }
   std::string result;
   if (pos != std::string::npos) {
@@ -309,8 +310,15 @@ std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& term
   } else {
     ReadAhead = std::move(acc);
   }
-  ReportError();
   return result;
+}
+
+bool TBlockSocket::SpendReadTime(int& timeout, std::uint32_t start) {
+  if (InterPacketTimeout || timeout < 0) return true;
+  timeout -= TickDiff(start, Tick());
+  if (timeout > 0) return true;
+  lastError_ = WsaError::TimedOut;
+  return false;
 }
 
 std::string TBlockSocket::ReceiveLine(int timeout) {
@@ -342,13 +350,7 @@ int TBlockSocket::ReceiveExact(void* buffer, int length, int timeout) {
     copied += static_cast<int>(take);
     if (take < packet.size()) ReadAhead.Assign(std::move(packet), take);
     if (lastError_ != 0 || copied >= length) break;
-    if (!InterPacketTimeout && timeout >= 0) {
-      timeout -= TickDiff(start, Tick());
-      if (timeout <= 0) {
-        lastError_ = WsaError::TimedOut;
-        break;
-      }
-    }
+    if (!SpendReadTime(timeout, start)) break;
   }
   return copied;
 }
