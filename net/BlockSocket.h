@@ -180,6 +180,26 @@ protected:
   // What ReceivePacket does to the front of every packet it hands out in
   // line-end mode: drop the second half of a break split across packets.
   void SkipSplitLineEnd();
+  // How many bytes at the front of text are the second half of a break
+  // whose first half ended the last line; forgets that first half.
+  size_t TakeSplitLineEnd(std::string_view text) noexcept;
+  // The steps of ReceivePacket with nothing held: straight from the system,
+  // or what the secure layer has pending.
+  void ReceiveSystemPacket(int timeout, std::string& packet);
+  void ReceivePendingPacket(int timeout, std::string& packet);
+  // The steps of ReceiveTerminated: a line that ReadAhead holds whole, cut
+  // from there; otherwise packets gathered until the terminator comes.
+  bool TakeHeldLine(const std::string& terminator, bool lineEndMode, std::string& line);
+  std::string GatherTerminated(int timeout, const std::string& terminator, bool lineEndMode);
+  // Where the first terminator after the scanned bytes starts (npos for
+  // none) and in length how long it is; in line-end mode any of CR, LF,
+  // CR LF and LF CR, noting a lone CR or LF that ends the text.
+  size_t FindTerminator(std::string_view text, size_t scanned, const std::string& terminator, bool lineEndMode,
+                        size_t& length);
+  // With InterPacketTimeout off, timeout bounds a whole read rather than
+  // each packet's wait: what the last packet took since start comes off.
+  // False, with 10060, once nothing is left.
+  bool SpendReadTime(int& timeout, std::uint32_t start);
   void LimitRate(int length, int limit, std::uint32_t& nextTime);
   // The part of a wait of timeout ms (-1: no limit) that the deadline leaves.
   int WaitWithinDeadline(int timeout) const noexcept;

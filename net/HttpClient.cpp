@@ -66,31 +66,29 @@ bool THttpClient::PerformRequest(const std::string& method, const std::string& u
   } deadlineScope{*Sock};
   Sock->SetDeadline(RequestDeadline);
 
-  const TUrlParts parts = SplitUrl(url);
-  const bool secure = UpperAscii(parts.Scheme) == "HTTPS";
-  const bool useProxy = ChooseRoute(secure);
-  const bool expect100 = Status100 && Document.Size() > 0 && Protocol == "1.1";
-  const std::string headerBlock = BuildRequest(method, parts, useProxy, expect100);
-
-  if (!EnsureConnection(secure)) {
+  const THttpRequest request = PrepareRequest(method, url);
+  if (!EnsureConnection(request.Route.Secure)) {
     ForgetConnection();
     return false;
   }
   Document.SetPosition(0);
-  if (!SendRequest(headerBlock, expect100)) {
+  if (!SendRequest(request)) {
     // What the server has seen of this request is unknown: never reuse.
     ForgetConnection();
     return false;
   }
-  ResponseHead head;
-  head.closeAfter = Protocol != "1.1";
-  if (!ReceiveHead(useProxy, head)) {
+  THttpResponse response;
+  response.CloseAfter = Protocol != "1.1";
+  const bool headRead = ReceiveHead(request, response);
+  bool reusable = true;
+  const bool result = headRead && ReceiveBody(request, response, reusable);
+  const bool closeAfter = response.CloseAfter;
+  TakeResponse(response);
+  if (!headRead) {
     ForgetConnection();
     return false;
   }
-  bool reusable = true;
-  const bool result = ReceiveBody(method, head, reusable);
-  if (head.closeAfter) {
+  if (closeAfter) {
     Sock->CloseConnection();
     ForgetConnection();
   } else if (!result || !reusable) {
@@ -107,15 +105,29 @@ void THttpClient::ForgetConnection() {
   ConnectedPort.clear();
 }
 
-bool THttpClient::ChooseRoute(bool secure) {
-  // A secure request reaches its host through the proxy's tunnel; a plain
-  // one goes to the proxy itself.
-  const bool tunnel = secure && !ProxyHost.empty();
-  Sock->HTTPTunnelIP = secure ? ProxyHost : std::string();
-  Sock->HTTPTunnelPort = secure ? ProxyPort : std::string();
-  Sock->HTTPTunnelUser = secure ? ProxyUser : std::string();
-  Sock->HTTPTunnelPass = secure ? ProxyPass : std::string();
-  return !ProxyHost.empty() && !tunnel;
+THttpRequest THttpClient::PrepareRequest(const std::string& method, const std::string& url) {
+  THttpRequest request;
+  request.Method = method;
+  request.Url = SplitUrl(url);
+  request.Route = ChooseHttpRoute(request.Url, UpperAscii(request.Url.Scheme) == "HTTPS",
+                                  {ProxyHost, ProxyPort, ProxyUser, ProxyPass});
+  AimTunnel(*Sock, request.Route);
+  request.Body = &Document;
+  request.Expect100 = Status100 && request.BodySize() > 0 && Protocol == "1.1";
+  request.Head = BuildHead(request);
+  // The head as sent stays in view until the answer starts.
+  Headers = request.Head;
+  TargetHost = request.Route.Host;
+  TargetPort = request.Route.Port;
+  if (Protocol == "0.9") {
+    request.HeadBlock = request.Head.Get(0) + "\r\n";
+  } else {
+    for (const std::string& line : request.Head) {
+      request.HeadBlock += line;
+      request.HeadBlock += "\r\n";
+    }
+  }
+  return request;
 }
 
 std::string THttpClient::CookieLine() const {
@@ -127,88 +139,69 @@ std::string THttpClient::CookieLine() const {
   return cookies.empty() ? cookies : "Cookie: " + cookies;
 }
 
-std::string THttpClient::BuildRequest(const std::string& method, const TUrlParts& parts, bool useProxy,
-                                      bool expect100) {
+TStringList THttpClient::BuildHead(const THttpRequest& request) const {
+  const TUrlParts& parts = request.Url;
   std::string user = parts.User;
   std::string password = parts.Password;
   if (user.empty()) {
     user = UserName;
     password = Password;
   }
-  const bool sending = Document.Size() > 0;
+  const bool sending = request.BodySize() > 0;
   const std::string hostText = IsIPv6Text(parts.Host) ? "[" + parts.Host + "]" : parts.Host;
-  std::string target = parts.Target;
-  if (useProxy) target = parts.Scheme + "://" + hostText + ":" + parts.Port + target;
+  std::string target = RouteTarget(request.Route, parts, hostText);
   if (target == "/*") target = "*";
 
-  TStringList request;
-  request.Add(UpperAscii(method) + " " + target + (Protocol == "0.9" ? "" : " HTTP/" + Protocol));
-  request.Add("Host: " + hostText + (AddPortNumberToHost && parts.Port != "80" ? ":" + parts.Port : ""));
-  if (useProxy && !ProxyUser.empty()) request.Add("Proxy-Authorization: Basic " + Base64(ProxyUser + ":" + ProxyPass));
-  if (!user.empty()) request.Add("Authorization: Basic " + Base64(user + ":" + password));
-  const std::string proxyPrefix = useProxy ? "Proxy-" : "";
+  TStringList head;
+  head.Add(UpperAscii(request.Method) + " " + target + (Protocol == "0.9" ? "" : " HTTP/" + Protocol));
+  head.Add("Host: " + hostText + (AddPortNumberToHost && parts.Port != "80" ? ":" + parts.Port : ""));
+  AddProxyAuthorization(head, request.Route);
+  if (!user.empty()) head.Add("Authorization: Basic " + Base64(user + ":" + password));
+  const std::string connection = ConnectionHeaderName(request.Route) + ": ";
   if (KeepAlive) {
-    request.Add("Keep-Alive: " + std::to_string(KeepAliveTimeout));
-    request.Add(proxyPrefix + "Connection: keep-alive");
+    head.Add("Keep-Alive: " + std::to_string(KeepAliveTimeout));
+    head.Add(connection + "keep-alive");
   } else {
-    request.Add(proxyPrefix + "Connection: close");
+    head.Add(connection + "close");
   }
-  if (const std::string cookies = CookieLine(); !cookies.empty()) request.Add(cookies);
+  if (const std::string cookies = CookieLine(); !cookies.empty()) head.Add(cookies);
   if (RangeStart > 0 || RangeEnd > 0)
-    request.Add("Range: bytes=" + std::to_string(RangeStart) + "-" +
-                (RangeEnd >= RangeStart ? std::to_string(RangeEnd) : ""));
-  if (!UserAgent.empty()) request.Add("User-Agent: " + UserAgent);
-  if (sending && !MimeType.empty()) request.Add("Content-Type: " + MimeType);
-  if (sending) request.Add("Content-Length: " + std::to_string(Document.Size()));
-  if (expect100) request.Add("Expect: 100-continue");
+    head.Add("Range: bytes=" + std::to_string(RangeStart) + "-" +
+             (RangeEnd >= RangeStart ? std::to_string(RangeEnd) : ""));
+  if (!UserAgent.empty()) head.Add("User-Agent: " + UserAgent);
+  if (sending && !MimeType.empty()) head.Add("Content-Type: " + MimeType);
+  if (sending) head.Add("Content-Length: " + std::to_string(request.BodySize()));
+  if (request.Expect100) head.Add("Expect: 100-continue");
   // The caller's own lines follow; the empty line ends the block.
-  for (const std::string& line : Headers) request.Add(line);
-  if (!request.Get(request.Count() - 1).empty()) request.Add("");
-  Headers = std::move(request);
-
-  if (useProxy) {
-    TargetHost = ProxyHost;
-    TargetPort = ProxyPort;
-  } else {
-    TargetHost = parts.Host;
-    TargetPort = parts.Port;
-  }
-  if (Protocol == "0.9") return Headers.Get(0) + "\r\n";
-  std::string headerBlock;
-  for (const std::string& line : Headers) {
-    headerBlock += line;
-    headerBlock += "\r\n";
-  }
-  return headerBlock;
+  for (const std::string& line : Headers) head.Add(line);
+  if (!head.Get(head.Count() - 1).empty()) head.Add("");
+  return head;
 }
 
-bool THttpClient::ReceiveHead(bool useProxy, ResponseHead& head) {
+bool THttpClient::ReceiveHead(const THttpRequest& request, THttpResponse& response) {
   ResetResponse();
-  BodyFraming = THttpBodyFraming::UntilClose;
   HeaderBudget budget;
-  ReceiveStatus(budget);
-  if (Headers.Count() > 0) ReceiveHeaders(budget, useProxy, head);
+  ReceiveStatus(budget, response);
+  if (response.Headers.Count() > 0) ReceiveHeaders(budget, request.Route, response);
   return !Failed();
 }
 
-void THttpClient::ReceiveStatus(HeaderBudget& budget) {
+void THttpClient::ReceiveStatus(HeaderBudget& budget, THttpResponse& response) {
   do {
-    std::string line;
-    do line = ReceiveHeaderLine(budget);
-    while (line.empty() && !Failed());
+    const std::string line = ReceiveFirstLine(budget);
     if (StartsWith(UpperAscii(line.substr(0, 5)), "HTTP/")) {
-      Headers.Add(line);
-      ParseStatusLine(line);
-      StatusLine = line;
+      response.Headers.Add(line);
+      od::ParseStatusLine(line, response.ResultCode, response.ResultString);
+      response.StatusLine = line;
     } else {
       // No status line: the server's bytes are all body.
-      Document.Write(line + "\r\n");
-      ResultCode = 0;
+      response.Document.Write(line + "\r\n");
+      response.ResultCode = 0;
     }
-  } while (!Failed() && ResultCode == 100);
+  } while (!Failed() && response.ResultCode == 100);
 }
 
-void THttpClient::ReceiveHeaders(HeaderBudget& budget, bool useProxy, ResponseHead& head) {
+void THttpClient::ReceiveHeaders(HeaderBudget& budget, const THttpRoute& route, THttpResponse& response) {
   TStringList lines;
   std::string line;
   do {
@@ -219,22 +212,8 @@ void THttpClient::ReceiveHeaders(HeaderBudget& budget, bool useProxy, ResponseHe
   bool lengthsAgree = true;
   for (int index = 0; index < lines.Count();) {
     const std::string header = UnfoldHeaderLine(lines, index);
-    Headers.Add(header);
-    const std::string upper = UpperAscii(header);
-    if (StartsWith(upper, "CONTENT-LENGTH:")) {
-      const std::int32_t value = ContentLengthValue(TextAfter(header, " "), lengthsAgree);
-      if (lengthSeen && value != head.length) lengthsAgree = false;
-      lengthSeen = true;
-      head.length = value;
-      if (head.length != -1 && BodyFraming == THttpBodyFraming::UntilClose) BodyFraming = THttpBodyFraming::ByLength;
-    }
-    if (StartsWith(upper, "CONTENT-TYPE:")) MimeType = Trim(TextAfter(header, " "));
-    if (StartsWith(upper, "TRANSFER-ENCODING:") &&
-        TrimView(TextAfter(upper, " ")).find("CHUNKED") != std::string_view::npos)
-      BodyFraming = THttpBodyFraming::Chunked;
-    const bool closes = upper.find("CLOSE") != std::string::npos;
-    if (useProxy ? StartsWith(upper, "PROXY-CONNECTION:") && closes : StartsWith(upper, "CONNECTION:") && closes)
-      head.closeAfter = true;
+    response.Headers.Add(header);
+    NoteHeader(header, route, response, lengthSeen, lengthsAgree);
   }
   // Two different lengths leave no way to tell where the body ends, and
   // picking one may hand the caller a cut or a padded body: HTTP makes such
@@ -242,65 +221,98 @@ void THttpClient::ReceiveHeaders(HeaderBudget& budget, bool useProxy, ResponseHe
   if (!lengthsAgree && !Failed()) Sock->SetLastError(WsaError::ConnectionAborted);
 }
 
-bool THttpClient::ReceiveBody(const std::string& method, const ResponseHead& head, bool& reusable) {
+void THttpClient::NoteHeader(const std::string& header, const THttpRoute& route, THttpResponse& response,
+                             bool& lengthSeen, bool& lengthsAgree) {
+  const std::string upper = UpperAscii(header);
+  if (StartsWith(upper, "CONTENT-LENGTH:")) {
+    const std::int32_t value = ContentLengthValue(TextAfter(header, " "), lengthsAgree);
+    if (lengthSeen && value != response.ContentLength) lengthsAgree = false;
+    lengthSeen = true;
+    response.ContentLength = value;
+    if (response.ContentLength != -1 && response.BodyFraming == THttpBodyFraming::UntilClose)
+      response.BodyFraming = THttpBodyFraming::ByLength;
+  }
+  if (StartsWith(upper, "CONTENT-TYPE:")) response.MimeType = Trim(TextAfter(header, " "));
+  if (StartsWith(upper, "TRANSFER-ENCODING:") &&
+      TrimView(TextAfter(upper, " ")).find("CHUNKED") != std::string_view::npos)
+    response.BodyFraming = THttpBodyFraming::Chunked;
+  if (AsksToClose(route, upper)) response.CloseAfter = true;
+}
+
+bool THttpClient::ReceiveBody(const THttpRequest& request, THttpResponse& response, bool& reusable) {
   bool result = true;
-  if (method != "HEAD" && ResultCode != 204 && ResultCode != 304) {
-    switch (BodyFraming) {
-    case THttpBodyFraming::UntilClose: result = ReadBodyUntilClose(); break;
-    case THttpBodyFraming::ByLength: result = ReadBodyOfLength(head.length); break;
-    case THttpBodyFraming::Chunked: result = ReadChunkedBody(!head.closeAfter, reusable); break;
+  const std::int32_t code = response.ResultCode;
+  if (request.Method != "HEAD" && code != 204 && code != 304) {
+    switch (response.BodyFraming) {
+    case THttpBodyFraming::UntilClose: result = ReadBodyUntilClose(response.Document); break;
+    case THttpBodyFraming::ByLength: result = ReadBodyOfLength(response.Document, response.ContentLength); break;
+    case THttpBodyFraming::Chunked: result = ReadChunkedBody(response.Document, !response.CloseAfter, reusable); break;
     }
   }
-  Document.SetPosition(0);
+  response.Document.SetPosition(0);
   return result;
 }
 
-bool THttpClient::SendRequest(const std::string& headerBlock, bool expect100) {
-  const std::int64_t size = static_cast<std::int64_t>(Document.Size());
-  auto sendBody = [this, size]() {
-    // Straight from the stream's memory, in pieces an int can count.
-    constexpr std::int64_t piece = 1 << 30;
-    for (std::int64_t offset = 0; offset < size && !Failed(); offset += piece)
-      Sock->SendBytes(Document.Memory() + offset, static_cast<int>(std::min(piece, size - offset)));
-  };
+void THttpClient::TakeResponse(THttpResponse& response) {
+  Headers = std::move(response.Headers);
+  Document = std::move(response.Document);
+  ResultCode = response.ResultCode;
+  ResultString = std::move(response.ResultString);
+  StatusLine = std::move(response.StatusLine);
+  MimeType = std::move(response.MimeType);
+  BodyFraming = response.BodyFraming;
+}
 
-  if (expect100) {
-    Sock->SendText(headerBlock);
+bool THttpClient::SendRequest(const THttpRequest& request) {
+  const std::int64_t size = request.BodySize();
+  if (request.Expect100) {
+    Sock->SendText(request.HeadBlock);
     if (Failed()) return false;
-    // Wait for the interim answer. A final status that comes instead is put
-    // back for the response reader and the body is not sent; when the server
-    // stays silent the body goes out anyway.
-    HeaderBudget budget;
-    std::string line;
-    do line = ReceiveHeaderLine(budget);
-    while (line.empty() && !Failed());
-    if (Failed()) {
-      if (Sock->LastErrorCode() != WsaError::TimedOut) return false;
-      Sock->ClearLastError();
-    } else {
-      const std::string upper = UpperAscii(line);
-      const std::int32_t code = IntegerValue(TrimView(TextBefore(TrimView(TextAfter(line, " ")), " ")), 0);
-      Sock->UnreadLine(line);
-      if (!StartsWith(upper, "HTTP/") || code < 100 || code > 199) return true;
-    }
+    bool sendBody = true;
+    if (!AwaitContinue(sendBody)) return false;
+    if (!sendBody) return true;
     UploadSize = static_cast<std::int32_t>(std::min<std::int64_t>(size, INT32_MAX));
-    sendBody();
+    SendBody(request);
     return !Failed();
   }
 
   if (size > 0 && size < 65536) {
-    std::string whole = headerBlock;
-    whole.append(Document.Bytes());
+    std::string whole = request.HeadBlock;
+    whole.append(request.Body->Bytes());
     Sock->SendText(whole);
     UploadSize = static_cast<std::int32_t>(whole.size());
   } else if (size > 0) {
-    Sock->SendText(headerBlock);
+    Sock->SendText(request.HeadBlock);
     UploadSize = static_cast<std::int32_t>(std::min<std::int64_t>(size, INT32_MAX));
-    if (!Failed()) sendBody();
+    if (!Failed()) SendBody(request);
   } else {
-    Sock->SendText(headerBlock);
+    Sock->SendText(request.HeadBlock);
   }
   return !Failed();
+}
+
+bool THttpClient::AwaitContinue(bool& sendBody) {
+  // When the server stays silent the body goes out anyway.
+  HeaderBudget budget;
+  const std::string line = ReceiveFirstLine(budget);
+  if (Failed()) {
+    if (Sock->LastErrorCode() != WsaError::TimedOut) return false;
+    Sock->ClearLastError();
+    return true;
+  }
+  const std::string upper = UpperAscii(line);
+  const std::int32_t code = IntegerValue(TrimView(TextBefore(TrimView(TextAfter(line, " ")), " ")), 0);
+  Sock->UnreadLine(line);
+  sendBody = StartsWith(upper, "HTTP/") && code >= 100 && code <= 199;
+  return true;
+}
+
+void THttpClient::SendBody(const THttpRequest& request) {
+  // Straight from the stream's memory, in pieces an int can count.
+  constexpr std::int64_t piece = 1 << 30;
+  const std::int64_t size = request.BodySize();
+  for (std::int64_t offset = 0; offset < size && !Failed(); offset += piece)
+    Sock->SendBytes(request.Body->Memory() + offset, static_cast<int>(std::min(piece, size - offset)));
 }
 
 std::string THttpClient::ReceiveHeaderLine(HeaderBudget& budget) {
@@ -315,12 +327,14 @@ std::string THttpClient::ReceiveHeaderLine(HeaderBudget& budget) {
   return line;
 }
 
-void THttpClient::ParseStatusLine(const std::string& line) {
-  const std::string_view status = TrimView(TextAfter(line, " "));
-  ResultCode = IntegerValue(TrimView(TextBefore(status, " ")), 0);
-  ResultString = Trim(TextAfter(status, " "));
-  if (ResultString == status) ResultString.clear();
+std::string THttpClient::ReceiveFirstLine(HeaderBudget& budget) {
+  std::string line;
+  do line = ReceiveHeaderLine(budget);
+  while (line.empty() && !Failed());
+  return line;
 }
+
+void THttpClient::ParseStatusLine(const std::string& line) { od::ParseStatusLine(line, ResultCode, ResultString); }
 
 std::string THttpClient::UnfoldHeaderLine(const TStringList& list, int& index) {
   std::string line = list.Get(index);
@@ -387,15 +401,15 @@ bool THttpClient::OpenConnection(bool secure) {
   return true;
 }
 
-bool THttpClient::ReadBodyUntilClose() {
+bool THttpClient::ReadBodyUntilClose(TMemoryStream& body) {
   do {
     const std::string packet = Sock->ReceivePacket(Timeout);
     if (Failed()) break;
-    if (static_cast<std::int64_t>(Document.Size() + packet.size()) > BodyLimit()) {
+    if (static_cast<std::int64_t>(body.Size() + packet.size()) > BodyLimit()) {
       Sock->SetLastError(WsaError::NoBufferSpace);
       break;
     }
-    Document.Write(packet);
+    body.Write(packet);
   } while (true);
   // An orderly close by the server is the end of this kind of body.
   if (Sock->LastErrorCode() == WsaError::ConnectionReset) {
@@ -405,19 +419,19 @@ bool THttpClient::ReadBodyUntilClose() {
   return false;
 }
 
-bool THttpClient::ReadBodyOfLength(std::int64_t length) {
+bool THttpClient::ReadBodyOfLength(TMemoryStream& body, std::int64_t length) {
   if (length < 1) return true;
-  if (static_cast<std::int64_t>(Document.Size()) + length > BodyLimit()) {
+  if (static_cast<std::int64_t>(body.Size()) + length > BodyLimit()) {
     Sock->SetLastError(WsaError::NoBufferSpace);
     return false;
   }
   DownloadSize = static_cast<std::int32_t>(length);
-  Sock->ReceiveToStream(Document, Timeout, length);
-  Document.Seek(0, TMemoryStream::Origin::End);
+  Sock->ReceiveToStream(body, Timeout, length);
+  body.Seek(0, TMemoryStream::Origin::End);
   return !Failed();
 }
 
-bool THttpClient::ReadChunkedBody(bool readTrailer, bool& reusable) {
+bool THttpClient::ReadChunkedBody(TMemoryStream& body, bool readTrailer, bool& reusable) {
   // Size lines and the blank lines between chunks count against the body
   // bound too, so a server cannot keep the client reading them forever.
   std::int64_t overhead = 0;
@@ -427,7 +441,7 @@ bool THttpClient::ReadChunkedBody(bool readTrailer, bool& reusable) {
       line = Sock->ReceiveLine(Timeout);
       overhead += static_cast<std::int64_t>(line.size()) + 1;
       if (!Failed() &&
-          (line.size() > kHttpMaxLineLength || static_cast<std::int64_t>(Document.Size()) + overhead > BodyLimit()))
+          (line.size() > kHttpMaxLineLength || static_cast<std::int64_t>(body.Size()) + overhead > BodyLimit()))
         Sock->SetLastError(WsaError::NoBufferSpace);
     } while (line.empty() && !Failed());
     if (Failed()) break;
@@ -446,7 +460,7 @@ bool THttpClient::ReadChunkedBody(bool readTrailer, bool& reusable) {
         ReadTrailer(reusable);
       break;
     }
-    if (!ReadBodyOfLength(size)) break;
+    if (!ReadBodyOfLength(body, size)) break;
   }
   return !Failed();
 }

@@ -9,6 +9,8 @@
 #include "base/MemoryStream.h"
 #include "net/BlockSocket.h"
 #include "net/HttpGet.h"
+#include "net/HttpMessage.h"
+#include "net/HttpRoute.h"
 #include "net/HttpText.h"
 #include "net/HttpTimeouts.h"
 #include "text/StringList.h"
@@ -16,6 +18,13 @@
 // A blocking HTTP/1.x client over TTCPBlockSocket. A request never raises:
 // every failure of the exchange becomes the result false, and the socket's
 // LastErrorCode tells why.
+//
+// Each request is a THttpRequest and its answer a THttpResponse of their
+// own; the client's fields are where a caller meets them. Before a request
+// Headers holds the caller's extra header lines and Document the body to
+// send; once the request has gone out Headers shows its head as sent, and
+// once the answer starts both hold the answer (status and header lines,
+// body), even when it breaks off.
 namespace od {
 
 // Bounds on what a server may make the client hold. Going past one ends the
@@ -39,8 +48,6 @@ public:
   std::string UserName;
   std::string Password;
 };
-
-enum class THttpBodyFraming { UntilClose, ByLength, Chunked };
 
 class THttpClient : public TNetClient {
 public:
@@ -102,37 +109,43 @@ private:
     size_t bytes = 0;
     int lines = 0;
   };
-  // What the response's head says about its body and the connection.
-  struct ResponseHead {
-    std::int32_t length = -1;
-    bool closeAfter = false;
-  };
 
   // The steps of PerformRequest, in their order.
-  // Points the socket's tunnel at the proxy for a secure request; whether
-  // the request goes to the proxy as a plain one.
-  bool ChooseRoute(bool secure);
+  // The route, the head and where to connect; Headers shows the head.
+  THttpRequest PrepareRequest(const std::string& method, const std::string& url);
   // The request's lines, top to bottom, in front of the caller's own lines
-  // in Headers; the block to send.
-  std::string BuildRequest(const std::string& method, const TUrlParts& parts, bool useProxy, bool expect100);
+  // in Headers.
+  TStringList BuildHead(const THttpRequest& request) const;
   std::string CookieLine() const;
-  // Status line, past interim answers, then the header lines.
-  bool ReceiveHead(bool useProxy, ResponseHead& head);
-  void ReceiveStatus(HeaderBudget& budget);
-  void ReceiveHeaders(HeaderBudget& budget, bool useProxy, ResponseHead& head);
-  bool ReceiveBody(const std::string& method, const ResponseHead& head, bool& reusable);
-  void ForgetConnection();
-
   bool EnsureConnection(bool secure);
   bool OpenConnection(bool secure);
-  bool SendRequest(const std::string& headerBlock, bool expect100);
+  bool SendRequest(const THttpRequest& request);
+  // After a head that expects 100-continue: whether the body goes out.
+  // A final status that comes instead is put back for the response reader.
+  bool AwaitContinue(bool& sendBody);
+  void SendBody(const THttpRequest& request);
+  // Status line, past interim answers, then the header lines.
+  bool ReceiveHead(const THttpRequest& request, THttpResponse& response);
+  void ReceiveStatus(HeaderBudget& budget, THttpResponse& response);
+  void ReceiveHeaders(HeaderBudget& budget, const THttpRoute& route, THttpResponse& response);
+  // What one header line says about the body and the connection.
+  void NoteHeader(const std::string& header, const THttpRoute& route, THttpResponse& response, bool& lengthSeen,
+                  bool& lengthsAgree);
+  bool ReceiveBody(const THttpRequest& request, THttpResponse& response, bool& reusable);
+  // Hands the answer to the client's fields.
+  void TakeResponse(THttpResponse& response);
+  void ForgetConnection();
+
   std::string ReceiveHeaderLine(HeaderBudget& budget);
-  bool ReadBodyUntilClose();
-  bool ReadBodyOfLength(std::int64_t length);
+  // The next line that is not empty: blank lines in front of a status line
+  // are skipped.
+  std::string ReceiveFirstLine(HeaderBudget& budget);
+  bool ReadBodyUntilClose(TMemoryStream& body);
+  bool ReadBodyOfLength(TMemoryStream& body, std::int64_t length);
   // readTrailer: the connection may carry another exchange, so the trailer
   // section after the last chunk is read to its end. reusable turns false
   // when the body's end is not where the next response starts.
-  bool ReadChunkedBody(bool readTrailer, bool& reusable);
+  bool ReadChunkedBody(TMemoryStream& body, bool readTrailer, bool& reusable);
   void ReadTrailer(bool& reusable);
   bool Failed() const { return Sock->LastErrorCode() != 0; }
   std::int64_t BodyLimit() const { return std::clamp<std::int64_t>(MaxBodySize, 0, kHttpMaxBodySize); }

@@ -16,13 +16,39 @@ namespace od {
 // would cost some forty times its size.
 constexpr std::int64_t kHttpGetLinesMaxBody = 1024 * 1024;
 
+// Why an exchange failed, by what a caller may do about it: stop, try the
+// same again later, or give up on the address. The socket's code stays in
+// ErrorCode for the message.
+enum class THttpFailure {
+  None,         // the exchange completed, whatever the status code
+  Stopped,      // a wait hook or a stop request ended it (10004)
+  TimedOut,     // a wait or the request's deadline ran out (10060)
+  Refused,      // nothing listens at the address (10061)
+  Reset,        // the peer reset or closed the connection before the answer was whole (10054, 10052)
+  CutShort,     // broken off on this side: aborted, or an answer that cannot be framed (10053)
+  Unreachable,  // no way to the host or its network (10050, 10051, 10064, 10065)
+  NameNotFound, // the host name does not exist or has no address (11001, 11004)
+  NameNotNow,   // the resolver could not answer this time (11002)
+  TooLarge,     // the answer went past one of the client's bounds (10055)
+  Other,        // anything else: a bad URL, no secure layer, no descriptors left, ...
+};
+
+// The one place that reads the socket's codes as reasons, for an exchange
+// that failed: one that failed without a code (0) is Other too.
+THttpFailure HttpFailureOf(int errorCode) noexcept;
+
 struct THttpGetResult {
   bool Ok = false;             // the exchange completed at the socket level, whatever the status code
   std::int32_t ResultCode = 0; // the answer's status code; 0 when no status line came
   std::string StatusLine;      // the status line as received, e.g. "HTTP/1.0 400 Bad Request"; empty when none
   int ErrorCode = 0;           // the socket's error code when !Ok (10060 time-out, 10061 refused, 10004 stopped...)
   std::string Error;           // its text
+  THttpFailure Failure = THttpFailure::None; // what ErrorCode means for the caller; None when Ok
 };
+
+// A result that failed with the socket's code and its text, the reason
+// read from the code.
+THttpGetResult FailedHttpGet(int errorCode, std::string error);
 
 struct THttpGetOptions {
   THttpTimeouts Timeouts;

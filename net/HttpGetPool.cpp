@@ -12,19 +12,7 @@ namespace od {
 namespace {
 
 THttpGetResult AbandonedResult() {
-  THttpGetResult result;
-  result.ErrorCode = WsaError::Interrupted;
-  result.Error = SocketErrorText(WsaError::Interrupted);
-  return result;
-}
-
-// A worker thread must not end the process with an exception: what the
-// request raised becomes its failed answer.
-THttpGetResult FailedResult(int code, std::string text) {
-  THttpGetResult result;
-  result.ErrorCode = code;
-  result.Error = std::move(text);
-  return result;
+  return FailedHttpGet(WsaError::Interrupted, SocketErrorText(WsaError::Interrupted));
 }
 
 } // namespace
@@ -166,12 +154,14 @@ void THttpGetPool::Work() {
       // Its first wait would end it anyway.
       answer.Result = AbandonedResult();
     } else {
+      // A worker thread must not end the process with an exception: what
+      // the request raised becomes its failed answer.
       try {
         answer.Result = HttpGetLines(url, answer.Lines, options);
       } catch (const ESocketError& error) {
-        answer.Result = FailedResult(error.ErrorCode(), error.ErrorMessage());
+        answer.Result = FailedHttpGet(error.ErrorCode(), error.ErrorMessage());
       } catch (const std::exception& error) {
-        answer.Result = FailedResult(WsaError::SystemNotReady, error.what());
+        answer.Result = FailedHttpGet(WsaError::SystemNotReady, error.what());
       }
     }
 

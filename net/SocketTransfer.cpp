@@ -18,6 +18,10 @@ namespace od {
 
 namespace {
 
+// A close that finds the peer still sending reads at most this much before
+// it gives up: a peer that streams without end must not hold the close.
+constexpr size_t kDrainLimit = 4 * 1024 * 1024;
+
 std::uint32_t Tick() {
   using namespace std::chrono;
   return static_cast<std::uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
@@ -170,210 +174,118 @@ int TBlockSocket::PendingBytes() {
   return std::clamp(count, 0, 65536);
 }
 
-void TBlockSocket::SetDeadline(std::int32_t ms) {
-  deadline_ = ms < 0 ? std::chrono::steady_clock::time_point::max()
-                     : std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-}
-
-bool TBlockSocket::DeadlinePassed() const noexcept {
-  return deadline_ != std::chrono::steady_clock::time_point::max() && std::chrono::steady_clock::now() >= deadline_;
-}
-
-int TBlockSocket::WaitWithinDeadline(int timeout) const noexcept {
-  if (deadline_ == std::chrono::steady_clock::time_point::max()) return timeout;
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now()).count();
-  const int allowed = left > 0 ? static_cast<int>(std::min<std::int64_t>(left, INT32_MAX)) : 0;
-  return timeout < 0 ? allowed : std::min(timeout, allowed);
-}
-
-int TBlockSocket::HookSlice() const noexcept {
-  if (WaitHook == nullptr || !WaitHook->OnWait) return 0;
-  return static_cast<int>(std::clamp<std::int64_t>(WaitHook->Interval.count(), 1, INT32_MAX));
-}
-
-bool TBlockSocket::WaitGoesOn() {
-  if (WaitHook->OnWait()) return true;
-  lastError_ = WsaError::Interrupted;
-  lastErrorText_ = GetErrorDescEx();
-  return false;
-}
-
-bool TBlockSocket::PollOnce(int timeout, short events, short* revents) {
-  const int slice = HookSlice();
-  if (slice == 0 || (timeout >= 0 && timeout <= slice)) return PollSystem(timeout, events, revents);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout);
-  int left = timeout;
-  while (true) {
-    const bool ready = PollSystem(timeout < 0 ? slice : std::min(slice, left), events, revents);
-    if (ready || lastError_ != 0) return ready;
-    if (timeout >= 0) {
-      left = static_cast<int>(
-          std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-      if (left <= 0) return false;
-    }
-    if (!WaitGoesOn()) return false;
-  }
-}
-
-bool TBlockSocket::PollSystem(int timeout, short events, short* revents) {
-  ClearLastError();
-  if (socket_ == -1) {
-    lastError_ = ErrnoToWsaError(ENOTSOCK);
-    return false;
-  }
-  pollfd p{socket_, events, 0};
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
-  int remaining = timeout;
-  int result;
-  while (true) {
-    result = ::poll(&p, 1, remaining);
-    if (result != -1 || errno != EINTR) break;
-    // A termination signal ends the wait, and the request with it.
-    if (ProcessStopRequested()) break;
-    // Resume with what is left of the wait, not with the whole time-out.
-    if (timeout >= 0) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-      remaining = left > 0 ? static_cast<int>(left) : 0;
-    }
-  }
-  CheckSocketResult(result);
-  if (result > 0 && (p.revents & POLLNVAL)) lastError_ = ErrnoToWsaError(EBADF);
-  if (revents != nullptr) *revents = result > 0 ? p.revents : 0;
-  return result > 0 && lastError_ == 0;
-}
-
-bool TBlockSocket::WaitFor(int timeout, short events) {
-  timeout = WaitWithinDeadline(timeout);
-  bool ready;
-  if (HeartbeatRate != 0 && timeout != -1) {
-    const int rate = HeartbeatRate;
-    ready = PollOnce(timeout % rate, events);
-    for (int i = 0; !ready && lastError_ == 0 && i < timeout / rate + 1; ++i) {
-      if (OnHeartbeat) OnHeartbeat(*this);
-      if (StopFlag) {
-        StopFlag = false;
-        break;
-      }
-      ready = PollOnce(rate, events);
-    }
-  } else {
-    ready = PollOnce(timeout, events);
-    // One more look only after a wait that ran out: a stop request or a
-    // failure stands, where this look would clear it and leave the caller
-    // to report a time-out.
-    if (!ready && lastError_ == 0) ready = PollOnce(0, events);
-  }
-  ReportError();
-  return ready;
-}
-
-bool TBlockSocket::WaitReadable(int timeout) {
-  const bool ready = WaitFor(timeout, POLLIN);
-  if (ready) DoStatus(HR_CanRead, "");
-  return ready;
-}
-
-bool TBlockSocket::WaitWritable(int timeout) {
-  const bool ready = WaitFor(timeout, POLLOUT);
-  if (ready) DoStatus(HR_CanWrite, "");
-  return ready;
+size_t TBlockSocket::TakeSplitLineEnd(std::string_view text) noexcept {
+  size_t skip = 0;
+  if (SawLoneCR && !text.empty() && text.front() == '\n') skip = 1;
+  if (SawLoneLF && text.size() > skip && text[skip] == '\r') ++skip;
+  SawLoneCR = false;
+  SawLoneLF = false;
+  return skip;
 }
 
 void TBlockSocket::SkipSplitLineEnd() {
   if (!ConvertLineEnd || ReadAhead.empty()) return;
-  if (SawLoneCR && ReadAhead.View().front() == '\n') ReadAhead.Consume(1);
-  if (SawLoneLF && !ReadAhead.empty() && ReadAhead.View().front() == '\r') ReadAhead.Consume(1);
-  SawLoneCR = false;
-  SawLoneLF = false;
+  if (const size_t skip = TakeSplitLineEnd(ReadAhead.View()); skip > 0) ReadAhead.Consume(skip);
 }
 
 std::string TBlockSocket::ReceivePacket(int timeout) {
   std::string result;
   ClearLastError();
-  auto readPending = [this, &result](int count) {
-    result.resize(static_cast<size_t>(count));
-    const int got = ReceiveBytes(result.data(), count);
-    result.resize(got > 0 ? static_cast<size_t>(got) : 0);
-  };
   if (!ReadAhead.empty()) {
     result = ReadAhead.TakeAll();
   } else if (DeadlinePassed()) {
     // Bytes that keep coming do not extend the deadline.
     lastError_ = WsaError::TimedOut;
-  } else {
+  } else if (ReadsSystemDirectly()) {
     // No yield before the read: the scheduler preempts a long download by
     // itself, and a yield per packet costs every short exchange a system call.
-    if (ReadsSystemDirectly()) {
-      // A receive that does not wait takes what is pending, up to a
-      // packet's 64 KiB, in the call that would otherwise only have counted
-      // it; only when nothing is there does the read wait.
-      thread_local char packet[65536];
-      // Right after a request the answer is seldom there yet: waiting
-      // first spares the read that would find nothing.
-      int got = awaitingAnswer_ ? kNothingPending : ReceiveWithoutWait(packet, sizeof packet);
-      if (got == kNothingPending) {
-        if (WaitReadable(timeout)) {
-          got = ReceiveWithoutWait(packet, sizeof packet);
-          // Readable with nothing to read: the peer has closed its side.
-          if (got == kNothingPending) lastError_ = WsaError::ConnectionReset;
-        } else if (lastError_ == 0) {
-          lastError_ = WsaError::TimedOut;
-        }
-      }
-      if (got > 0) result.assign(packet, static_cast<size_t>(got));
-    } else {
-      int pending = PendingBytes();
-      if (pending > 0) {
-        readPending(pending);
-      } else if (WaitReadable(timeout)) {
-        pending = PendingBytes();
-        // Readable with nothing to read: the peer has closed its side.
-        if (pending == 0)
-          lastError_ = WsaError::ConnectionReset;
-        else
-          readPending(pending);
-      } else if (lastError_ == 0) {
-        lastError_ = WsaError::TimedOut;
-      }
-    }
+    ReceiveSystemPacket(timeout, result);
+  } else {
+    ReceivePendingPacket(timeout, result);
   }
-  if (ConvertLineEnd && !result.empty()) {
-    if (SawLoneCR && result.front() == '\n') result.erase(0, 1);
-    if (SawLoneLF && !result.empty() && result.front() == '\r') result.erase(0, 1);
-    SawLoneCR = false;
-    SawLoneLF = false;
-  }
+  if (ConvertLineEnd && !result.empty()) result.erase(0, TakeSplitLineEnd(result));
   ReportError();
   return result;
+}
+
+void TBlockSocket::ReceiveSystemPacket(int timeout, std::string& packet) {
+  // A receive that does not wait takes what is pending, up to a packet's
+  // 64 KiB, in the call that would otherwise only have counted it; only
+  // when nothing is there does the read wait.
+  thread_local char buffer[65536];
+  // Right after a request the answer is seldom there yet: waiting first
+  // spares the read that would find nothing.
+  int got = awaitingAnswer_ ? kNothingPending : ReceiveWithoutWait(buffer, sizeof buffer);
+  if (got == kNothingPending) {
+    if (WaitReadable(timeout)) {
+      got = ReceiveWithoutWait(buffer, sizeof buffer);
+      // Readable with nothing to read: the peer has closed its side.
+      if (got == kNothingPending) lastError_ = WsaError::ConnectionReset;
+    } else if (lastError_ == 0) {
+      lastError_ = WsaError::TimedOut;
+    }
+  }
+  if (got > 0) packet.assign(buffer, static_cast<size_t>(got));
+}
+
+void TBlockSocket::ReceivePendingPacket(int timeout, std::string& packet) {
+  auto readPending = [this, &packet](int count) {
+    packet.resize(static_cast<size_t>(count));
+    const int got = ReceiveBytes(packet.data(), count);
+    packet.resize(got > 0 ? static_cast<size_t>(got) : 0);
+  };
+  int pending = PendingBytes();
+  if (pending > 0) {
+    readPending(pending);
+  } else if (WaitReadable(timeout)) {
+    pending = PendingBytes();
+    // Readable with nothing to read: the peer has closed its side.
+    if (pending == 0)
+      lastError_ = WsaError::ConnectionReset;
+    else
+      readPending(pending);
+  } else if (lastError_ == 0) {
+    lastError_ = WsaError::TimedOut;
+  }
 }
 
 std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& terminator) {
   ClearLastError();
   if (terminator.empty()) return {};
   const bool lineEndMode = ConvertLineEnd && terminator == "\r\n";
-  // A whole line may already wait in ReadAhead: cut it from there directly.
-  // Only when the gathered text could not break the length limit, which the
-  // general path below reports.
-  if (!ReadAhead.empty() && (MaxLineLength == 0 || ReadAhead.size() <= static_cast<size_t>(MaxLineLength))) {
-    SkipSplitLineEnd();
-    const std::string_view held = ReadAhead.View();
-    size_t at = std::string_view::npos;
-    size_t length = 0;
-    if (lineEndMode) {
-      at = held.find_first_of("\r\n");
-      if (at != std::string_view::npos) length = LineBreakLength(held, at, SawLoneCR, SawLoneLF);
-    } else {
-      at = held.find(terminator);
-      length = terminator.size();
-    }
-    if (at != std::string_view::npos) {
-      std::string line(held.substr(0, at));
-      ReadAhead.Consume(at + length);
-      ReportError();
-      return line;
-    }
+  std::string line;
+  if (!TakeHeldLine(terminator, lineEndMode, line)) line = GatherTerminated(timeout, terminator, lineEndMode);
+  ReportError();
+  return line;
+}
+
+size_t TBlockSocket::FindTerminator(std::string_view text, size_t scanned, const std::string& terminator,
+                                    bool lineEndMode, size_t& length) {
+  if (lineEndMode) {
+    const size_t at = text.find_first_of("\r\n", scanned);
+    if (at != std::string_view::npos) length = LineBreakLength(text, at, SawLoneCR, SawLoneLF);
+    return at;
   }
+  length = terminator.size();
+  // A terminator may straddle what was scanned and what has just come.
+  return text.find(terminator, scanned >= terminator.size() ? scanned - terminator.size() + 1 : 0);
+}
+
+bool TBlockSocket::TakeHeldLine(const std::string& terminator, bool lineEndMode, std::string& line) {
+  // Only when the held text could not break the length limit, which the
+  // gathering read reports.
+  if (ReadAhead.empty() || (MaxLineLength != 0 && ReadAhead.size() > static_cast<size_t>(MaxLineLength))) return false;
+  SkipSplitLineEnd();
+  const std::string_view held = ReadAhead.View();
+  size_t length = 0;
+  const size_t at = FindTerminator(held, 0, terminator, lineEndMode, length);
+  if (at == std::string_view::npos) return false;
+  line.assign(held.substr(0, at));
+  ReadAhead.Consume(at + length);
+  return true;
+}
+
+std::string TBlockSocket::GatherTerminated(int timeout, const std::string& terminator, bool lineEndMode) {
   std::string acc;
   size_t pos = std::string::npos;
   size_t breakLength = 0;
@@ -382,31 +294,14 @@ std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& term
     const std::uint32_t start = Tick();
     acc += ReceivePacket(timeout);
     if (lastError_ != 0) break;
-    if (!acc.empty()) {
-      if (lineEndMode) {
-        const size_t at = acc.find_first_of("\r\n", scanned);
-        if (at != std::string::npos) {
-          pos = at;
-          breakLength = LineBreakLength(acc, at, SawLoneCR, SawLoneLF);
-        }
-      } else {
-        pos = acc.find(terminator, scanned >= terminator.size() ? scanned - terminator.size() + 1 : 0);
-        breakLength = terminator.size();
-      }
-    }
+    pos = FindTerminator(acc, scanned, terminator, lineEndMode, breakLength);
     if (MaxLineLength != 0 && acc.size() > static_cast<size_t>(MaxLineLength)) {
       lastError_ = WsaError::NoBufferSpace;
       break;
     }
     if (pos != std::string::npos) break;
     scanned = acc.size();
-    if (!InterPacketTimeout && timeout >= 0) {
-      timeout -= TickDiff(start, Tick());
-      if (timeout <= 0) {
-        lastError_ = WsaError::TimedOut;
-        break;
-      }
-    }
+    if (!SpendReadTime(timeout, start)) break;
   }
   std::string result;
   if (pos != std::string::npos) {
@@ -415,8 +310,15 @@ std::string TBlockSocket::ReceiveTerminated(int timeout, const std::string& term
   } else {
     ReadAhead = std::move(acc);
   }
-  ReportError();
   return result;
+}
+
+bool TBlockSocket::SpendReadTime(int& timeout, std::uint32_t start) {
+  if (InterPacketTimeout || timeout < 0) return true;
+  timeout -= TickDiff(start, Tick());
+  if (timeout > 0) return true;
+  lastError_ = WsaError::TimedOut;
+  return false;
 }
 
 std::string TBlockSocket::ReceiveLine(int timeout) {
@@ -448,13 +350,7 @@ int TBlockSocket::ReceiveExact(void* buffer, int length, int timeout) {
     copied += static_cast<int>(take);
     if (take < packet.size()) ReadAhead.Assign(std::move(packet), take);
     if (lastError_ != 0 || copied >= length) break;
-    if (!InterPacketTimeout && timeout >= 0) {
-      timeout -= TickDiff(start, Tick());
-      if (timeout <= 0) {
-        lastError_ = WsaError::TimedOut;
-        break;
-      }
-    }
+    if (!SpendReadTime(timeout, start)) break;
   }
   return copied;
 }
@@ -480,6 +376,49 @@ void TBlockSocket::ReceiveToStream(TMemoryStream& stream, int timeout, std::int6
     const std::string bytes = ReceiveExactText(static_cast<int>(rest), timeout);
     if (lastError_ == 0) stream.Write(bytes);
   }
+}
+
+void TBlockSocket::DrainInput() {
+  // What the peer still sends after its answer is read away before the
+  // handle closes: closing with unread input would answer the peer with a
+  // reset instead of a FIN. The wait for it is one readiness wait against a
+  // deadline, not a sleep: it ends at once when the peer's end of stream is
+  // there, and a peer that keeps sending cannot stretch it.
+  ReadAhead.clear();
+  try {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(std::max(DrainTimeout, 0));
+    size_t drained = 0;
+    char buffer[16384];
+    // Usually the peer's end of stream is there already: a read that does
+    // not wait finds it without a readiness wait first.
+    const bool direct = ReadsSystemDirectly();
+    while (drained <= kDrainLimit) {
+      int got = direct ? ReceiveWithoutWait(buffer, sizeof buffer) : kNothingPending;
+      if (got == kNothingPending) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        pollfd p{socket_, POLLIN, 0};
+        const int ready = ::poll(&p, 1, left > 0 ? static_cast<int>(left) : 0);
+        if (ready == -1 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        got = direct ? ReceiveWithoutWait(buffer, sizeof buffer) : ReceiveBytes(buffer, sizeof buffer);
+        if (got == kNothingPending) break;
+      }
+      if (got <= 0 || lastError_ != 0) break;
+      drained += static_cast<size_t>(got);
+    }
+  } catch (...) {
+    // A close never fails because of what the peer still had to say.
+  }
+  ClearLastError();
+}
+
+void TBlockSocket::UnreadLine(const std::string& line) {
+  // The flags still describe the break that ended the line: a lone CR or LF
+  // goes back as it came, so that its partner at the front of the next
+  // packet is dropped again instead of reading as an empty line.
+  const char* lineEnd = SawLoneCR ? "\r" : SawLoneLF ? "\n" : "\r\n";
+  ReadAhead.Assign(line + lineEnd + ReadAhead.str());
 }
 
 } // namespace od

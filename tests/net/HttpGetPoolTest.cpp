@@ -179,6 +179,7 @@ void ExpectAbandoned(const THttpPoolAnswer& answer) {
   EXPECT_FALSE(answer.Result.Ok);
   EXPECT_EQ(answer.Result.ErrorCode, WsaError::Interrupted);
   EXPECT_EQ(answer.Result.Error, SocketErrorText(WsaError::Interrupted));
+  EXPECT_EQ(answer.Result.Failure, THttpFailure::Stopped);
   EXPECT_EQ(answer.Lines.Count(), 0);
 }
 

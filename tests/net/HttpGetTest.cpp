@@ -79,6 +79,7 @@ TEST(WaitHook, ReturningFalseAbandonsTheRequestWith10004) {
     EXPECT_FALSE(result.Ok) << url;
     EXPECT_EQ(result.ErrorCode, 10004) << url;
     EXPECT_EQ(result.Error, "Interrupted system call") << url;
+    EXPECT_EQ(result.Failure, THttpFailure::Stopped) << url;
     EXPECT_EQ(counted.calls, 1) << url;
     EXPECT_EQ(result.ResultCode, 0) << url;
     EXPECT_EQ(result.StatusLine, "") << url;
@@ -93,7 +94,58 @@ TEST(HttpGetResult, GivesTheStatusOfAnErrorAnswer) {
   EXPECT_EQ(result.ResultCode, 400);
   EXPECT_EQ(result.StatusLine, "HTTP/1.0 400 Bad Request");
   EXPECT_EQ(result.ErrorCode, 0);
+  EXPECT_EQ(result.Failure, THttpFailure::None);
   EXPECT_EQ(lines.Text(), "bad\r\n");
+}
+
+// The run acts on the reason, not on the socket's code: each kind of failure
+// the socket meets for real comes out as its own reason, beside its code.
+struct FailureCase {
+  const char* name;
+  std::vector<ServerStep> answer;
+  int code;
+  THttpFailure failure;
+};
+
+class HttpGetFailureTest : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(HttpGetFailureTest, SaysWhyFromWhatThePeerDid) {
+  ScriptedServer server({{GetParam().answer}});
+  TStringList lines;
+  const THttpGetResult result = HttpGetLines(UrlOf(server), lines, THttpGetOptions{});
+  EXPECT_FALSE(result.Ok);
+  EXPECT_EQ(result.ErrorCode, GetParam().code) << result.Error;
+  EXPECT_EQ(result.Failure, GetParam().failure) << result.Error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, HttpGetFailureTest,
+    testing::Values(
+        FailureCase{"ClosedInsideTheHead", {Send("HTTP/1.0 200 OK\r\nX: y"), Close()}, 10054, THttpFailure::Reset},
+        FailureCase{"ResetInsideTheBody",
+                    {Send("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nab"), Reset()},
+                    10054,
+                    THttpFailure::Reset},
+        FailureCase{"TwoLengths",
+                    {Send("HTTP/1.0 200 OK\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd")},
+                    10053,
+                    THttpFailure::CutShort},
+        FailureCase{"BodyPastTheBound",
+                    {Send("HTTP/1.0 200 OK\r\nContent-Length: 2000000\r\n\r\nab"), Hold()},
+                    10055,
+                    THttpFailure::TooLarge}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(HttpGetFailure, SaysWhenNothingListensOrTheNameIsUnknown) {
+  const RefusingPort refusing;
+  TStringList lines;
+  const THttpGetResult refused =
+      HttpGetLines("http://127.0.0.1:" + refusing.PortText() + "/dt", lines, THttpGetOptions{});
+  EXPECT_EQ(refused.ErrorCode, 10061) << refused.Error;
+  EXPECT_EQ(refused.Failure, THttpFailure::Refused);
+  const THttpGetResult unknown = HttpGetLines("http://orders.invalid/dt", lines, THttpGetOptions{});
+  EXPECT_EQ(unknown.ErrorCode, 11001) << unknown.Error;
+  EXPECT_EQ(unknown.Failure, THttpFailure::NameNotFound);
 }
 
 TEST(HttpTimeouts, AnswerWithinBoundsANeverAnsweringPeer) {
@@ -109,6 +161,7 @@ TEST(HttpTimeouts, AnswerWithinBoundsANeverAnsweringPeer) {
   EXPECT_FALSE(result.Ok);
   EXPECT_EQ(result.ErrorCode, 10060);
   EXPECT_EQ(result.Error, "Connection timed out");
+  EXPECT_EQ(result.Failure, THttpFailure::TimedOut);
 }
 
 TEST(HttpTimeouts, DefaultsAreTheClientsOwn) {
