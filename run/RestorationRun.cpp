@@ -6,7 +6,6 @@
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "net/HttpClient.h"
-#include "net/SocketErrors.h"
 #include "run/ErrorText.h"
 #include "run/ExitStatus.h"
 #include "run/LookAhead.h"
@@ -194,7 +193,7 @@ void TRestorationRun::Ask(TOrderAnswer& answer, const std::string& order, TOrder
   answer.Order = order;
   answer.Refused = result.Ok && result.ResultCode != 0 && (result.ResultCode < 200 || result.ResultCode > 299);
   if (!result.Ok) {
-    const bool stopped = result.ErrorCode == WsaError::Interrupted && ProcessStopRequested();
+    const bool stopped = result.Failure == THttpFailure::Stopped && ProcessStopRequested();
     answer.Unusable =
         TGoodsLineOutcome::Kept(stopped ? TKeptReason::Stopped : TKeptReason::RequestFailed,
                                 stopped ? std::string("the run was stopped before the answer came") : result.Error);
