@@ -30,6 +30,8 @@ namespace {
 // 2026-12-09 02:30:00 UTC: the run's start, which names its report file.
 constexpr char kNow[] = "1796783400";
 constexpr char kNowFile[] = "orderdates-2026-12-09T02-30-00.log";
+// The final message's last line after a run that restored some dates.
+const QString kOnlyMissingHint = U("Повторный запуск с --only-missing обработает только строки товаров без даты.");
 
 struct TFinished {
   int ExitCode = -1;
@@ -182,7 +184,7 @@ private slots:
                              "  в ответе нет даты: 5\n"
                              "  база данных отклонила запись: 1\n"
                              "Подробности по каждому заказу записаны в файл:\n") +
-                               options.Home + "/state/orderdates/" + kNowFile + "\n");
+                               options.Home + "/state/orderdates/" + kNowFile + "\n" + kOnlyMissingHint + "\n");
 
     std::map<int, std::string> expectedDates = before;
     expectedDates[1] = expectedDates[2] = "2024-03-05 14:07:09.000";
@@ -204,20 +206,25 @@ private slots:
 
     const QString date = "05.03.2024 14:07:09\r\n";
     const QString missing = "404:Not found\r\n";
-    const QString failed7 = "orderdates: order 7: 1 goods line kept, request failed: HTTP/1.0 404 Not Found";
+    const QString failed7 =
+        "orderdates: order 7: 1 goods line kept, request failed: HTTP/1.0 404 Not Found: \"Not found\"";
     const QString someKept = U("\n\nОбновлено 2 из 3 строк товаров\n"
                                "Не изменено: 1, из них:\n"
                                "  запрос к сервису не выполнен: 1\n"
                                "Подробности по каждому заказу записаны в файл:\n"
                                "%1\n");
     const QString done = U("box: Даты восстановлены");
+    // Nothing restored: not a word of success, a warning icon, a status of
+    // its own.
+    const QString notDone = U("box: Даты не восстановлены");
     const QString kept = "; kept: request failed 1, answer without a date 0, update refused 0";
     QTest::newRow("every line updated")
         << QStringList{} << "ru_RU.UTF-8" << date << date << kExitCommitted << done + "\n"
         << QStringList{"orderdates: updated 3 of 3 goods lines; kept: request failed 0, answer without a date 0, "
                        "update refused 0"}
         << "123";
-    QTest::newRow("some kept") << QStringList{} << "ru_RU.UTF-8" << date << missing << kExitPartly << done + someKept
+    QTest::newRow("some kept") << QStringList{} << "ru_RU.UTF-8" << date << missing << kExitPartly
+                               << done + someKept + kOnlyMissingHint + "\n"
                                << QStringList{failed7, "orderdates: updated 2 of 3 goods lines" + kept} << "12";
     QTest::newRow("dry run, some kept") << QStringList{"--dry-run"} << "ru_RU.UTF-8" << date << missing << kExitPartly
                                         << U("box: Проверка завершена, изменения не сохранены") +
@@ -225,23 +232,24 @@ private slots:
                                         << QStringList{failed7, "orderdates: would update 2 of 3 goods lines" + kept}
                                         << "";
     QTest::newRow("nothing updated")
-        << QStringList{} << "ru_RU.UTF-8" << missing << missing << kExitPartly
-        << done + U("\n\nОбновлено 0 из 3 строк товаров\n"
+        << QStringList{} << "ru_RU.UTF-8" << missing << missing << kExitNoneRestored
+        << notDone + U("\n\nОбновлено 0 из 3 строк товаров\n"
                     "Не изменено: 3, из них:\n"
                     "  запрос к сервису не выполнен: 3\n"
                     "Подробности по каждому заказу записаны в файл:\n"
                     "%1\n"
                     "icon: 2\n")
-        << QStringList{"orderdates: order 5: 2 goods lines kept, request failed: HTTP/1.0 404 Not Found", failed7,
+        << QStringList{"orderdates: order 5: 2 goods lines kept, request failed: HTTP/1.0 404 Not Found: \"Not found\"",
+                       failed7,
                        "orderdates: updated 0 of 3 goods lines; kept: request failed 3, answer without a date 0, "
                        "update refused 0"}
         << "";
     QTest::newRow("--report FILE") << QStringList{"--report", "%1"} << "ru_RU.UTF-8" << date << missing << kExitPartly
-                                   << done + someKept
+                                   << done + someKept + kOnlyMissingHint + "\n"
                                    << QStringList{failed7, "orderdates: updated 2 of 3 goods lines" + kept} << "12";
     QTest::newRow("C locale")
-        << QStringList{} << "C" << date << date << kExitPartly
-        << done + U("\n\nОбновлено 0 из 3 строк товаров\n"
+        << QStringList{} << "C" << date << date << kExitNoneRestored
+        << notDone + U("\n\nОбновлено 0 из 3 строк товаров\n"
                     "Не изменено: 3, из них:\n"
                     "  в ответе нет даты: 3\n"
                     "Подробности по каждому заказу записаны в файл:\n"
