@@ -171,7 +171,8 @@ private slots:
     QTest::newRow("whole run") << QStringList{} << true << 4 << U("Даты восстановлены") + counts
                                << "orderdates: order 9: 1 goods line kept" << true;
     QTest::newRow("dry run") << QStringList{"--dry-run"} << true << 4
-                             << U("Проверка завершена, изменения не сохранены") + counts.replace(U("Обновлено"), U("Было бы обновлено"))
+                             << U("Проверка завершена, изменения не сохранены") +
+                                    counts.replace(U("Обновлено"), U("Было бы обновлено"))
                              << "orderdates: order 9: 1 goods line kept" << false;
     QTest::newRow("database cannot be opened")
         << QStringList{} << false << 3 << QString()

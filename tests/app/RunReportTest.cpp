@@ -234,11 +234,11 @@ private slots:
     QTest::newRow("nothing updated")
         << QStringList{} << "ru_RU.UTF-8" << missing << missing << kExitNoneRestored
         << notDone + U("\n\nОбновлено 0 из 3 строк товаров\n"
-                    "Не изменено: 3, из них:\n"
-                    "  запрос к сервису не выполнен: 3\n"
-                    "Подробности по каждому заказу записаны в файл:\n"
-                    "%1\n"
-                    "icon: 2\n")
+                       "Не изменено: 3, из них:\n"
+                       "  запрос к сервису не выполнен: 3\n"
+                       "Подробности по каждому заказу записаны в файл:\n"
+                       "%1\n"
+                       "icon: 2\n")
         << QStringList{"orderdates: order 5: 2 goods lines kept, request failed: HTTP/1.0 404 Not Found: \"Not found\"",
                        failed7,
                        "orderdates: updated 0 of 3 goods lines; kept: request failed 3, answer without a date 0, "
@@ -250,11 +250,11 @@ private slots:
     QTest::newRow("C locale")
         << QStringList{} << "C" << date << date << kExitNoneRestored
         << notDone + U("\n\nОбновлено 0 из 3 строк товаров\n"
-                    "Не изменено: 3, из них:\n"
-                    "  в ответе нет даты: 3\n"
-                    "Подробности по каждому заказу записаны в файл:\n"
-                    "%1\n"
-                    "icon: 2\n")
+                       "Не изменено: 3, из них:\n"
+                       "  в ответе нет даты: 3\n"
+                       "Подробности по каждому заказу записаны в файл:\n"
+                       "%1\n"
+                       "icon: 2\n")
         << QStringList{"orderdates: order 5: 2 goods lines kept, answer without a date: \"05.03.2024 14:07:09\"",
                        "orderdates: order 7: 1 goods line kept, answer without a date: \"05.03.2024 14:07:09\"",
                        "orderdates: answers such as \"05.03.2024 14:07:09\" look like dates but do not read as dates "
