@@ -166,13 +166,13 @@ private slots:
     // Order 9 has no date: its goods line keeps its value, and the status
     // says so. Standard output has the window box's lines, up to the report
     // file's name.
-    const QString counts = U("\n\nОбновлено 2 из 3 строк товаров\nНе изменено: 1, из них:\n  в ответе нет даты: 1\n"
+    const QString counts = U("\n\nОбновлено 2 из 3 строк товаров\nНе изменено: 1, из них:\n  запрос к сервису не выполнен: 1\n"
                              "Подробности по каждому заказу записаны в файл:\n");
     QTest::newRow("whole run") << QStringList{} << true << 4 << U("Даты восстановлены") + counts
                                << "orderdates: order 9: 1 goods line kept" << true;
     QTest::newRow("dry run") << QStringList{"--dry-run"} << true << 4
                              << U("Проверка завершена, изменения не сохранены") +
-                                    counts.replace(U("Обновлено"), U("Было бы обновлено"))
+                                    QString(counts).replace(U("Обновлено"), U("Было бы обновлено"))
                              << "orderdates: order 9: 1 goods line kept" << false;
     QTest::newRow("database cannot be opened")
         << QStringList{} << false << 3 << QString()
@@ -207,6 +207,22 @@ private slots:
              qPrintable(finished.Err));
     const std::string date = written ? kStored : kOldDate;
     QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, date}, {2, date}, {3, kOldDate}}));
+  }
+
+  // Standard output has what the window's box would: the headline of a run
+  // that restored nothing, the counts, the reason, where the report is.
+  void totalFailureOnStandardOutput() {
+    test::TestDatabase db("terminal-total");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}, {2, 7}, {3, 9}});
+    demo::TOrderService service(ScriptedHandler({}));
+    const QString report = QString::fromStdString(test::TestRunDirectory()) + "/total.log";
+    const TFinished finished = Run(Options(db.Path(), service.Host()) + QStringList{"--report", report});
+    QCOMPARE(finished.ExitCode, 5);
+    QCOMPARE(finished.Out, U("Даты не восстановлены\n\nОбновлено 0 из 3 строк товаров\nНе изменено: 3, из них:\n"
+                             "  запрос к сервису не выполнен: 3\n"
+                             "Подробности по каждому заказу записаны в файл:\n") +
+                               report + "\n");
   }
 
   void terminationSignalMidRun() {
