@@ -186,8 +186,8 @@ constexpr std::array kOptions{
             "one that is there is emptied first)",
             nullptr, TakeReport},
     TOption{"config", "FILE",
-            "read the settings from FILE instead of\n"
-            "~/.config/orderdates/orderdates.conf and /etc/orderdates.conf",
+            "read the settings from FILE alone, instead of the\n"
+            "user's and the system's settings files (below)",
             nullptr, TakeConfig},
     TOption{"help", "", "print this help and exit", nullptr, TakeHelp},
     TOption{"version", "", "print the version and exit", nullptr, TakeVersion},
