@@ -35,34 +35,38 @@ THttpPoolAnswer TOrderRequests::Answer(const std::string& order) {
 
 TListedLines::TListedLines(TFbQuery& list, TOrderRequests& requests) : list_(list), requests_(requests) {}
 
+namespace {
+
+// One column of the list query's current row, handed to `take`; false, and
+// `why` says why, when it is NULL or cannot be read. A NULL is no value at
+// all: a NULL order number is no order, and a NULL key read as 0 would write
+// whichever row has the key 0.
+template <typename Take>
+bool ReadColumn(TFbQuery& list, const char* name, const char* whenNull, std::string& why, Take take) {
+  try {
+    const TFbXSQLVAR& column = list.ColumnByName(name);
+    if (column.IsNull()) {
+      why = whenNull;
+      return false;
+    }
+    take(column);
+    return true;
+  } catch (...) {
+    why = CurrentExceptionMessage();
+    return false;
+  }
+}
+
+} // namespace
+
 TListedLine TListedLines::ReadRow() {
   TListedLine line;
-  // A NULL is no value at all: a NULL order number is no order, and a NULL
-  // key read as 0 would write whichever row has the key 0.
-  try {
-    const TFbXSQLVAR& order = list_.ColumnByName("ZAKAZ_ID");
-    if (order.IsNull()) {
-      line.Order = "the order number is NULL";
-    } else {
-      line.Order = order.AsString();
-      line.OrderRead = true;
-    }
-  } catch (...) {
-    line.Order = CurrentExceptionMessage();
-  }
-  try {
-    const TFbXSQLVAR& key = list_.ColumnByName("ID");
-    if (key.IsNull()) {
-      line.KeyError = "the key is NULL";
-    } else {
-      // At its full width: a key that cannot be carried exactly is never
-      // rounded into another row's.
-      line.Key = key.AsInt64();
-      line.KeyRead = true;
-    }
-  } catch (...) {
-    line.KeyError = CurrentExceptionMessage();
-  }
+  line.OrderRead = ReadColumn(list_, "ZAKAZ_ID", "the order number is NULL", line.Order,
+                              [&line](const TFbXSQLVAR& column) { line.Order = column.AsString(); });
+  // At its full width: a key that cannot be carried exactly is never rounded
+  // into another row's.
+  line.KeyRead = ReadColumn(list_, "ID", "the key is NULL", line.KeyError,
+                            [&line](const TFbXSQLVAR& column) { line.Key = column.AsInt64(); });
   return line;
 }
 
