@@ -166,8 +166,9 @@ private slots:
     // Order 9 has no date: its goods line keeps its value, and the status
     // says so. Standard output has the window box's lines, up to the report
     // file's name.
-    const QString counts = U("\n\nОбновлено 2 из 3 строк товаров\nНе изменено: 1, из них:\n  запрос к сервису не выполнен: 1\n"
-                             "Подробности по каждому заказу записаны в файл:\n");
+    const QString counts =
+        U("\n\nОбновлено 2 из 3 строк товаров\nНе изменено: 1, из них:\n  запрос к сервису не выполнен: 1\n"
+          "Подробности по каждому заказу записаны в файл:\n");
     QTest::newRow("whole run") << QStringList{} << true << 4 << U("Даты восстановлены") + counts
                                << "orderdates: order 9: 1 goods line kept" << true;
     QTest::newRow("dry run") << QStringList{"--dry-run"} << true << 4
