@@ -4,12 +4,14 @@
 #include "base/Ascii.h"
 #include "base/StopSignals.h"
 #include "db/Database.h"
+#include "run/OnlyMissing.h"
 #include "run/ReportFile.h"
 #include "terminal/TerminalRun.h"
 #include "text/Defuse.h"
 #include "window/Program.h"
 #include "window/ToolkitStart.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -102,24 +104,79 @@ std::optional<std::string> TakeOptions(const std::vector<TGiven>& given, TStartu
   return std::nullopt;
 }
 
-// ISC_USER and ISC_PASSWORD into the connection's parameter lines.
-std::optional<std::string> TakeCredentials(TStartup& startup, const TEnvironment& environment) {
+// A value's refusal as a settings file's line says it: the setting's name
+// as the file has it.
+std::string AsSetting(const std::string& refusal) {
+  constexpr std::string_view kOptionWord = "option '--";
+  return refusal.rfind(kOptionWord, 0) == 0 ? "'" + refusal.substr(kOptionWord.size()) : refusal;
+}
+
+// The settings of one file, judged in the table's order.
+std::optional<std::string> TakeSettings(const std::vector<TSetting>& settings, TStartup& startup) {
+  for (const TOption& option : Options())
+    for (const TSetting& setting : settings) {
+      // A switch set to "no" is left as it is.
+      if (setting.Option != &option || (!option.TakesValue() && setting.Value.empty())) continue;
+      if (std::optional<std::string> refusal = option.Take(startup, setting.Value))
+        return setting.Where + ": " + AsSetting(*refusal);
+    }
+  return std::nullopt;
+}
+
+// The settings files, the system's first, so that the user's take its place
+// where both name a setting; each file's values are judged on their own, so
+// that a bad one is refused even where another file overrides it.
+std::optional<std::string> TakeSettingsFiles(const std::string& named, const TSettingsPlaces& places, TStartup& startup,
+                                             std::optional<std::string>& password) {
+  std::vector<std::pair<std::string, bool>> files;
+  if (!named.empty())
+    files.emplace_back(named, true);
+  else
+    for (const std::string* path : {&places.System, &places.User})
+      if (!path->empty()) files.emplace_back(*path, false);
+  std::vector<TSetting> effective;
+  for (const auto& [path, required] : files) {
+    const TSettingsFileRead read = ReadSettingsFile(path, required);
+    if (read.Refusal) return read.Refusal;
+    if (!read.Read) continue;
+    TStartup judged = startup;
+    if (std::optional<std::string> refusal = TakeSettings(read.Settings, judged)) return refusal;
+    for (const TSetting& setting : read.Settings) {
+      std::erase_if(effective, [&setting](const TSetting& earlier) { return earlier.Option == setting.Option; });
+      effective.push_back(setting);
+    }
+    if (read.Password) password = read.Password;
+    startup.Settings.SettingsFiles.push_back(path);
+  }
+  return TakeSettings(effective, startup);
+}
+
+// ISC_USER and ISC_PASSWORD into the connection's parameter lines, over
+// what the settings files said; --user (`userGiven`) over ISC_USER.
+std::optional<std::string> TakeCredentials(TStartup& startup, const TEnvironment& environment, bool userGiven,
+                                           const std::optional<std::string>& filePassword) {
   // An empty variable counts as unset, as a shell's "ISC_USER=" means.
   auto fromEnvironment = [&environment](const char* name) -> std::optional<std::string> {
     const char* value = environment ? environment(name) : nullptr;
     if (value == nullptr || *value == '\0') return std::nullopt;
     return std::string(value);
   };
-  std::optional<std::string> user = startup.User;
+  std::optional<std::string> user = userGiven ? startup.User : std::nullopt;
   if (!user) {
     user = fromEnvironment("ISC_USER");
     if (user && !ValidCredential(*user))
       return "ISC_USER wants a name without blanks at its ends or control characters";
   }
-  const std::optional<std::string> password = fromEnvironment("ISC_PASSWORD");
+  if (!user) user = startup.User;
+  std::optional<std::string> password = fromEnvironment("ISC_PASSWORD");
   // The password itself is never echoed.
   if (password && !ValidCredential(*password))
     return "ISC_PASSWORD cannot be used: it has blanks at its ends or control characters";
+  if (!password && filePassword) {
+    if (!ValidCredential(*filePassword))
+      return "the settings file's password cannot be used: it has control characters";
+    password = filePassword;
+  }
 
   std::vector<std::string>& params = startup.Settings.DBParams;
   if (user) SetParameter(params, "user_name", *user);
@@ -162,7 +219,7 @@ int RunWindow(char** argv, const TForm2Description& description, const TStartup&
 } // namespace
 
 TStartup ReadCommandLine(const std::vector<std::string>& args, const TRunSettings& builtIn,
-                         const TEnvironment& environment) {
+                         const TEnvironment& environment, const TSettingsPlaces& places) {
   TStartup startup;
   startup.Settings = builtIn;
   auto refuse = [&startup](const std::string& what) {
@@ -179,14 +236,30 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TRunSetting
   case TStartup::TAction::Run:
   case TStartup::TAction::Refuse: break;
   }
-  if (const std::optional<std::string> refusal = TakeCredentials(startup, environment)) return refuse(*refusal);
+  // The command line is judged on its own first, so that its refusals read
+  // as they do without settings files; then its values go over the files'.
+  TStartup fromFiles;
+  fromFiles.Settings = builtIn;
+  std::optional<std::string> filePassword;
+  if (const std::optional<std::string> refusal = TakeSettingsFiles(startup.ConfigFile, places, fromFiles, filePassword))
+    return refuse(*refusal);
+  if (const std::optional<std::string> refusal = TakeOptions(given, fromFiles)) return refuse(*refusal);
+  startup = std::move(fromFiles);
+  const bool userGiven =
+      std::any_of(given.begin(), given.end(), [](const TGiven& one) { return one.Option->Name == "user"; });
+  if (const std::optional<std::string> refusal = TakeCredentials(startup, environment, userGiven, filePassword))
+    return refuse(*refusal);
+  if (startup.Settings.OnlyMissing) LimitToMissingDates(startup.Settings);
   return startup;
 }
 
-int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn, const TClock& clock) {
+int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn, const TClock& clock,
+                   const std::string& systemSettings) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-  const TStartup startup = ReadCommandLine(args, builtIn, [](const char* name) { return std::getenv(name); });
+  const TSettingsPlaces places{UserSettingsFile(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")), systemSettings};
+  const TStartup startup = ReadCommandLine(
+      args, builtIn, [](const char* name) { return std::getenv(name); }, places);
   switch (startup.Action) {
   case TStartup::TAction::Help:
   case TStartup::TAction::Version: std::fputs(startup.Text.c_str(), stdout); return std::fflush(stdout) == 0 ? 0 : 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/SettingsFile.h"
 #include "run/ExitStatus.h"
 #include "run/RunSettings.h"
 #include "window/Form2Description.h"
@@ -31,6 +32,15 @@ struct TStartup {
   std::string ReportFile;
   // --user: the database user, which wins over ISC_USER.
   std::optional<std::string> User;
+  // --config: the one settings file to read instead of the user's and the
+  // system's; empty when not given.
+  std::string ConfigFile;
+};
+
+// Where the settings files are looked for; an empty path is not looked at.
+struct TSettingsPlaces {
+  std::string User;   // UserSettingsFile (SettingsFile.h)
+  std::string System; // kSystemSettingsFile
 };
 
 // Looks a variable up in the environment; nullptr when it is not set.
@@ -38,12 +48,15 @@ using TEnvironment = std::function<const char*(const char*)>;
 
 // `args` without the program name. The options (Options.h) override the
 // built-in settings; each option taking a value accepts "--name VALUE" and
-// "--name=VALUE". ISC_USER and ISC_PASSWORD from the environment replace the
-// built-in user and password; --user wins over ISC_USER. Values go on as the
-// system gave their bytes: a connection string is handed back to the system,
-// and the server compares credentials with what its administrator typed.
+// "--name=VALUE". Under the command line come the settings files of
+// `places` (by default none): the user's over the system's, over the
+// built-in values; --config FILE names the one file read instead. ISC_USER
+// and ISC_PASSWORD from the environment replace the files' and the built-in
+// user and password; --user wins over ISC_USER. Values go on as the system
+// gave their bytes: a connection string is handed back to the system, and
+// the server compares credentials with what its administrator typed.
 TStartup ReadCommandLine(const std::vector<std::string>& args, const TRunSettings& builtIn,
-                         const TEnvironment& environment);
+                         const TEnvironment& environment, const TSettingsPlaces& places = {});
 
 std::string HelpText(const TRunSettings& builtIn);
 std::string VersionText();
@@ -55,7 +68,10 @@ using TClock = std::function<std::time_t()>;
 // bad option without creating the application object (so without a display),
 // otherwise runs the window, or the terminal's run with --no-window. The
 // window is laid out as `builtIn` says. `clock` (by default the system's)
-// names the report file. Returns the exit status.
-int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn, const TClock& clock = {});
+// names the report file. The user's settings file is found through the
+// environment; `systemSettings` is the system's (empty: none). Returns the
+// exit status.
+int RunCommandLine(int argc, char** argv, const TForm2Description& builtIn, const TClock& clock = {},
+                   const std::string& systemSettings = kSystemSettingsFile);
 
 } // namespace od

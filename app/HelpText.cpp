@@ -15,6 +15,16 @@ std::string HelpText(const TRunSettings& builtIn) {
          "\n" +
          OptionsHelp(builtIn) +
          "\n"
+         "Settings files: ~/.config/orderdates/orderdates.conf ($XDG_CONFIG_HOME/...),\n"
+         "then /etc/orderdates.conf; --config FILE reads FILE instead. One setting a\n"
+         "line, named as the long options, a switch set to yes or no, # for comments:\n"
+         "  database = dbhost:/srv/shop/SHOP.FDB\n"
+         "  service = orders.shop.lan:8088\n"
+         "  timeout = 30\n"
+         "The command line wins over the environment, the environment over the user's\n"
+         "file, the user's file over the system's. A password line is taken only from\n"
+         "a file of your own that others cannot read.\n"
+         "\n"
          "Environment:\n"
          "  ISC_USER       the database user, when --user is not given\n"
          "  ISC_PASSWORD   the database password (never on the command line)\n"
@@ -36,9 +46,11 @@ std::string HelpText(const TRunSettings& builtIn) {
          "  2  bad option or value\n"
          "  3  the run stopped before its commit; nothing was saved\n"
          "  4  the run committed (with --dry-run: completed), but goods lines kept\n"
-         "     their value (see the report)\n"
+         "     their value (see the report; --only-missing asks only for those)\n"
+         "  5  the run committed, but not one goods line got its date: nothing was\n"
+         "     restored (the service down or at another address, say)\n"
          "  128+N  ended by signal N (SIGTERM, SIGINT, SIGHUP) before the commit;\n"
-         "     nothing was saved (after the commit: 0 or 4)\n";
+         "     nothing was saved (after the commit: 0, 4 or 5)\n";
 }
 
 std::string VersionText() { return std::string("orderdates ") + ORDERDATES_VERSION + "\n"; }

@@ -95,6 +95,12 @@ std::optional<std::string> TakeDryRun(TStartup& startup, const std::string& /*va
   return std::nullopt;
 }
 
+std::optional<std::string> TakeOnlyMissing(TStartup& startup, const std::string& /*value*/) {
+  // The statements are edited once every value is in (ReadCommandLine).
+  startup.Settings.OnlyMissing = true;
+  return std::nullopt;
+}
+
 std::optional<std::string> TakeParallel(TStartup& startup, const std::string& value) {
   if (!ReadWholeNumber(value, 1, kMaxParallel, startup.Settings.Parallel))
     return Wants("parallel", "a number from 1 to " + std::to_string(kMaxParallel), value);
@@ -128,6 +134,12 @@ std::optional<std::string> TakeReport(TStartup& startup, const std::string& valu
   return std::nullopt;
 }
 
+std::optional<std::string> TakeConfig(TStartup& startup, const std::string& value) {
+  // Read before the other values are taken (ReadCommandLine).
+  startup.ConfigFile = value;
+  return std::nullopt;
+}
+
 // --help wins over --version: its row comes first.
 std::optional<std::string> TakeHelp(TStartup& startup, const std::string& /*value*/) {
   startup.Action = TStartup::TAction::Help;
@@ -151,6 +163,10 @@ constexpr std::array kOptions{
     TOption{"service", "HOST[:PORT]", "the order service (built in: %s)", BuiltInService, TakeService},
     TOption{"user", "NAME", "the database user (instead of ISC_USER)", nullptr, TakeUser},
     TOption{"dry-run", "", "do the whole run, then roll it back: nothing is saved", nullptr, TakeDryRun},
+    TOption{"only-missing", "",
+            "take only goods lines without a send date: a second run\n"
+            "asks only the orders still missing theirs",
+            nullptr, TakeOnlyMissing},
     TOption{"parallel", "N",
             "up to N requests to the order service at once (1 to 64;\n"
             "1 by default): for a service far away, 4 to 8; it puts\n"
@@ -169,6 +185,10 @@ constexpr std::array kOptions{
             "write the report to FILE too, in UTF-8 (a new file:\n"
             "one that is there is emptied first)",
             nullptr, TakeReport},
+    TOption{"config", "FILE",
+            "read the settings from FILE alone, instead of the\n"
+            "user's and the system's settings files (below)",
+            nullptr, TakeConfig},
     TOption{"help", "", "print this help and exit", nullptr, TakeHelp},
     TOption{"version", "", "print the version and exit", nullptr, TakeVersion},
 };

@@ -1,5 +1,6 @@
 #include "net/HttpGet.h"
 
+#include "base/Ascii.h"
 #include "net/HttpClient.h"
 #include "net/SocketErrors.h"
 
@@ -25,6 +26,18 @@ THttpFailure HttpFailureOf(int errorCode) noexcept {
   }
 }
 
+namespace {
+
+std::string LocationOf(const TStringList& headers) {
+  constexpr std::string_view kName = "location:";
+  for (const std::string& line : headers)
+    if (line.size() > kName.size() && EqualsIgnoreCaseAscii(std::string_view(line).substr(0, kName.size()), kName))
+      return std::string(TrimView(std::string_view(line).substr(kName.size())));
+  return {};
+}
+
+} // namespace
+
 THttpGetResult FailedHttpGet(int errorCode, std::string error) {
   THttpGetResult result;
   result.ErrorCode = errorCode;
@@ -38,9 +51,13 @@ THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const TH
   client.MaxBodySize = kHttpGetLinesMaxBody;
   client.SetTimeouts(options.Timeouts);
   client.Sock->WaitHook = options.Hook;
+  bool connected = false;
+  client.Sock->OnAfterConnect = [&connected](TBlockSocket&) { connected = true; };
   const bool ok = client.PerformRequest("GET", url);
   THttpGetResult result;
   if (ok) {
+    if (client.Document.Remaining().substr(0, 3) == "\xEF\xBB\xBF")
+      client.Document.Seek(3, TMemoryStream::Origin::Current);
     lines.LoadFromStream(client.Document);
   } else {
     const int code = client.Sock->LastErrorCode();
@@ -49,6 +66,8 @@ THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const TH
     result = FailedHttpGet(code, std::move(error));
   }
   result.Ok = ok;
+  result.Connected = connected;
+  result.Location = LocationOf(client.Headers);
   result.StatusLine = client.StatusLine;
   result.ResultCode = client.StatusLine.empty() ? 0 : client.ResultCode;
   return result;

@@ -44,6 +44,11 @@ struct THttpGetResult {
   int ErrorCode = 0;           // the socket's error code when !Ok (10060 time-out, 10061 refused, 10004 stopped...)
   std::string Error;           // its text
   THttpFailure Failure = THttpFailure::None; // what ErrorCode means for the caller; None when Ok
+  // The connection was made: a time-out then is the answer's wait (or the
+  // request's), not the connect's.
+  bool Connected = false;
+  // The answer's Location header, when it has one (a 3xx says where to).
+  std::string Location;
 };
 
 // A result that failed with the socket's code and its text, the reason
@@ -56,7 +61,9 @@ struct THttpGetOptions {
 };
 
 // One GET with a fresh client: on Ok the body's lines replace `lines`; on
-// failure the list is left as it was.
+// failure the list is left as it was. A UTF-8 byte order mark in front of
+// the body is not part of its first line: a script saved with one sends it
+// before every answer, invisible wherever the line is shown.
 THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options);
 // The same with the default time-outs and no hook: true when Ok.
 bool HttpGetLines(const std::string& url, TStringList& lines);

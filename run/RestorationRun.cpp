@@ -6,6 +6,7 @@
 #include "db/Query.h"
 #include "db/Transaction.h"
 #include "net/HttpClient.h"
+#include "run/AnswerReason.h"
 #include "run/ErrorText.h"
 #include "run/ExitStatus.h"
 #include "run/LookAhead.h"
@@ -15,6 +16,7 @@
 #include "text/StringList.h"
 #include "text/SystemText.h"
 
+#include <cmath>
 #include <optional>
 
 namespace od {
@@ -42,6 +44,8 @@ struct TRestorationRun::TOrderAnswer {
   std::string Order;
   // Line 0 of the last answer that had a line.
   std::string DateText;
+  // The first line with text when line 0 has none (LineAfterEmptyFirst).
+  std::string LaterLine;
   // The lines of the last answer; emptied before each request, so a failed
   // request never leaves an earlier order's answer behind.
   TStringList Lines;
@@ -96,6 +100,7 @@ void TRestorationRun::ServeEvents() {
 
 void TRestorationRun::Walk() {
   state_ = TRunState::Running;
+  report_.SettingsFrom(settings_.SettingsFiles);
   // However the run ends, the view is left showing where it got to: the
   // last frame may have been skipped.
   struct ShowStateAtEnd {
@@ -163,13 +168,18 @@ void TRestorationRun::Finish() {
   else
     c_.Tr->Commit();
   state_ = TRunState::Committed;
-  SetSecondStopExitStatus(RunExitStatus(true, report_.KeptLines() > 0));
+  const bool noneRestored = report_.NoneRestored(settings_.DryRun);
+  SetSecondStopExitStatus(RunExitStatus(true, report_.KeptLines() > 0, noneRestored));
   report_.Finish(settings_.DryRun);
   c_.DB->Close();
   view_.ShowState();
   const std::string details = report_.KeptLines() > 0 ? report_.Details(settings_.DryRun) : std::string();
-  view_.ShowFinalMessage(settings_.DryRun ? Cp("Проверка завершена, изменения не сохранены") : Cp("Даты восстановлены"),
-                         details);
+  // Not a word of success when nothing was restored: the counts and the
+  // reasons under the headline say why.
+  const char* headline = settings_.DryRun ? "Проверка завершена, изменения не сохранены"
+                         : noneRestored ? "Даты не восстановлены"
+                                        : "Даты восстановлены";
+  view_.ShowFinalMessage(Cp(headline), details);
   view_.EndProgram();
 }
 
@@ -194,22 +204,26 @@ void TRestorationRun::Ask(TOrderAnswer& answer, const std::string& order, TOrder
   answer.Refused = result.Ok && result.ResultCode != 0 && (result.ResultCode < 200 || result.ResultCode > 299);
   if (!result.Ok) {
     const bool stopped = result.Failure == THttpFailure::Stopped && ProcessStopRequested();
-    answer.Unusable =
-        TGoodsLineOutcome::Kept(stopped ? TKeptReason::Stopped : TKeptReason::RequestFailed,
-                                stopped ? std::string("the run was stopped before the answer came") : result.Error);
+    answer.Unusable = TGoodsLineOutcome::Kept(stopped ? TKeptReason::Stopped : TKeptReason::RequestFailed,
+                                              stopped ? std::string("the run was stopped before the answer came")
+                                                      : RequestFailureText(result, settings_.AnswerTimeout));
   } else if (answer.Refused) {
-    // The service refused the request: its status line says more than the
-    // page it sent along.
-    answer.Unusable = TGoodsLineOutcome::Kept(TKeptReason::RequestFailed, result.StatusLine);
+    // The service refused the request: its status line, and the start of
+    // the page that says why.
+    answer.Unusable = TGoodsLineOutcome::Kept(TKeptReason::RequestFailed, RefusedAnswerText(result, answer.Lines));
   } else {
     answer.Unusable = TGoodsLineOutcome::Kept(TKeptReason::NoDate, std::string());
   }
   if (answer.Lines.Count() > 0) answer.DateText = answer.Lines[0];
+  answer.LaterLine = LineAfterEmptyFirst(answer.Lines);
 }
 
 TGoodsLineOutcome TRestorationRun::Write(const TListedLine& line, const TOrderAnswer& answer) {
   auto noDate = [&answer] {
-    return answer.Refused ? answer.Unusable : TGoodsLineOutcome::Kept(TKeptReason::NoDate, answer.DateText);
+    if (answer.Refused) return answer.Unusable;
+    TGoodsLineOutcome kept = TGoodsLineOutcome::Kept(TKeptReason::NoDate, answer.DateText);
+    kept.LaterLine = answer.LaterLine;
+    return kept;
   };
   if (!line.KeyRead) return TGoodsLineOutcome::Kept(TKeptReason::KeyUnusable, line.KeyError);
   if (auto refused = DatabaseStep([&] { c_.SQLUpdateID->ParameterByName("ID").SetAsInt64(line.Key); })) return *refused;
@@ -228,7 +242,10 @@ TGoodsLineOutcome TRestorationRun::Write(const TListedLine& line, const TOrderAn
         c_.SQLUpdateID->ExecQuery();
       }))
     return *refused;
-  return TGoodsLineOutcome::Written();
+  TGoodsLineOutcome written = TGoodsLineOutcome::Written();
+  // A day alone is written as its midnight; the summary counts such lines.
+  written.NoTime = sent == std::floor(sent) && answer.DateText.find(':') == std::string::npos;
+  return written;
 }
 
 } // namespace od

@@ -111,6 +111,14 @@ bool LooksLikeDate(std::string_view text) noexcept {
 
 TRunReport::TRunReport() : sink_(WriteToStandardError) {}
 
+void TRunReport::SettingsFrom(const std::vector<std::string>& files) {
+  if (files.empty()) return;
+  std::string line = std::string(kPrefix) + "settings read from ";
+  for (const std::string& file : files)
+    line += (&file == &files.front() ? "" : ", ") + ReportText(SystemTextToCp1251(file), 400);
+  sink_(line);
+}
+
 void TRunReport::GoodsLine(const std::string* order, const TGoodsLineOutcome& outcome) {
   const bool sameGroup = orderOpen_ && (order != nullptr ? !withoutOrder_ && *order == order_
                                                          : withoutOrder_ && outcome.Text == orderFirstKept_.Text);
@@ -126,8 +134,10 @@ void TRunReport::GoodsLine(const std::string* order, const TGoodsLineOutcome& ou
   ++orderLines_;
   if (outcome.Updated) {
     ++updated_;
+    if (outcome.NoTime) ++noTime_;
     return;
   }
+  if (outcome.Reason == TKeptReason::NoDate && !outcome.LaterLine.empty()) ++emptyFirstLine_;
   ++kept_[static_cast<size_t>(outcome.Reason)];
   if (orderKept_++ == 0) orderFirstKept_ = outcome;
   if (outcome.Reason == TKeptReason::NoDate && dateLikeAnswer_.empty() && LooksLikeDate(outcome.Text))
@@ -146,7 +156,11 @@ void TRunReport::FlushOrder() {
   const std::string& text = orderFirstKept_.Text;
   switch (orderFirstKept_.Reason) {
   case TKeptReason::NoDate:
-    line += text.empty() ? std::string(": the answer was empty") : ": \"" + ServiceReportText(text) + "\"";
+    if (!orderFirstKept_.LaterLine.empty())
+      line += ": the first line of the answer is empty; the first line with text: \"" +
+              ServiceReportText(orderFirstKept_.LaterLine) + "\"";
+    else
+      line += text.empty() ? std::string(": the answer was empty") : ": \"" + ServiceReportText(text) + "\"";
     break;
   case TKeptReason::RequestFailed: line += ": " + ServiceReportText(text, 400); break;
   default:
@@ -159,6 +173,7 @@ void TRunReport::FlushOrder() {
 void TRunReport::Finish(bool dryRun) {
   FlushOrder();
   FlushLocaleHint();
+  FlushEmptyFirstLineHint();
   sink_(Summary(dryRun));
 }
 
@@ -166,7 +181,7 @@ void TRunReport::Stopped(const std::string& message) {
   FlushOrder();
   FlushLocaleHint();
   sink_(std::string(kPrefix) + "stopped before the commit after " + GoodsLineCount(goodsLines_) +
-        ", nothing saved: " + ReportText(message, 400));
+        ", nothing saved: " + ReportText(message, kReportMessageLimit));
 }
 
 void TRunReport::FlushLocaleHint() {
@@ -183,9 +198,21 @@ void TRunReport::FlushLocaleHint() {
   dateLikeAnswer_.clear();
 }
 
+void TRunReport::FlushEmptyFirstLineHint() {
+  // Said once, when it is what most of the answers without a date have in
+  // common: then it is the script, not the orders.
+  if (emptyFirstLine_ == 0 || emptyFirstLine_ * 2 <= Kept(TKeptReason::NoDate)) return;
+  sink_(std::string(kPrefix) +
+        "answers start with an empty line, the text on a later one: the order script most likely prints a line "
+        "break before the date (a blank line before '<?php', or after '?>' in a file it includes); the date is "
+        "read from the first line only");
+  emptyFirstLine_ = 0;
+}
+
 std::string TRunReport::Summary(bool dryRun) const {
   std::string line = std::string(kPrefix) + (dryRun ? "would update " : "updated ") + std::to_string(updated_) +
                      " of " + GoodsLineCount(goodsLines_);
+  if (noTime_ > 0) line += " (" + std::to_string(noTime_) + " with a date without a time, written as 00:00:00)";
   line += "; kept: ";
   bool first = true;
   for (int reason = 0; reason < kKeptReasonCount; ++reason) {
@@ -214,6 +241,9 @@ std::string TRunReport::Details(bool dryRun) const {
   std::string where = Cp(listFile_.empty() ? "Подробности по каждому заказу выводятся в стандартный поток ошибок."
                                            : "Подробности по каждому заказу записаны в файл:\n");
   if (!listFile_.empty()) where += SystemTextToCp1251(listFile_);
+  // Some orders got their dates: the next run need ask only for the rest.
+  if (!dryRun && updated_ > 0)
+    where += Cp("\nПовторный запуск с --only-missing обработает только строки товаров без даты.");
   return Cp(text) + where;
 }
 

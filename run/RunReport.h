@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace od {
 
@@ -29,9 +30,15 @@ struct TGoodsLineOutcome {
   bool Updated = false;
   TKeptReason Reason = TKeptReason::NoDate;
   std::string Text;
+  // NoDate with an empty first line: the first line with text after it.
+  std::string LaterLine;
+  // Updated with a date that named no time: written as its midnight.
+  bool NoTime = false;
 
-  static TGoodsLineOutcome Written() { return {true, TKeptReason::NoDate, {}}; }
-  static TGoodsLineOutcome Kept(TKeptReason reason, std::string text) { return {false, reason, std::move(text)}; }
+  static TGoodsLineOutcome Written() { return {true, TKeptReason::NoDate, {}, {}, false}; }
+  static TGoodsLineOutcome Kept(TKeptReason reason, std::string text) {
+    return {false, reason, std::move(text), {}, false};
+  }
 };
 
 // Counts what the restoration run did with each goods line and tells it: one
@@ -51,6 +58,10 @@ public:
   // empty when standard error alone has them. In the system's bytes.
   void SetListFile(std::string path) { listFile_ = std::move(path); }
 
+  // The settings files the run's settings were read from (system bytes),
+  // said before anything else; nothing when there were none.
+  void SettingsFrom(const std::vector<std::string>& files);
+
   // One goods line of `order` and what became of it. nullptr when its order
   // number could not be read: such a goods line belongs to no order, and the
   // goods lines in a row that share the reason get a report line of their
@@ -66,6 +77,9 @@ public:
   std::int64_t UpdatedLines() const noexcept { return updated_; }
   std::int64_t Kept(TKeptReason reason) const noexcept { return kept_[static_cast<size_t>(reason)]; }
   std::int64_t KeptLines() const noexcept { return goodsLines_ - updated_; }
+  // Goods lines were listed and none of them got its date; a dry run only
+  // looks, so it restores nothing by design.
+  bool NoneRestored(bool dryRun) const noexcept { return !dryRun && goodsLines_ > 0 && updated_ == 0; }
 
   // The summary line, "orderdates: updated N of M goods lines; kept: ...".
   std::string Summary(bool dryRun) const;
@@ -76,6 +90,7 @@ public:
 private:
   void FlushOrder();
   void FlushLocaleHint();
+  void FlushEmptyFirstLineHint();
 
   TSink sink_;
   std::string listFile_;
@@ -83,6 +98,11 @@ private:
   std::string dateLikeAnswer_;
   std::int64_t goodsLines_ = 0;
   std::int64_t updated_ = 0;
+  // Updated goods lines whose date named no time.
+  std::int64_t noTime_ = 0;
+  // Goods lines without a date whose answer had the text after an empty
+  // first line.
+  std::int64_t emptyFirstLine_ = 0;
   std::array<std::int64_t, kKeptReasonCount> kept_{};
 
   // The order now being walked, and its first kept goods line.
@@ -107,6 +127,9 @@ void WriteToStandardError(const std::string& utf8Line);
 // of the date delimiters ('.', '/', '-'), optionally followed by a time
 // ("01.03.2024 16:19:45", "2024-03-01").
 bool LooksLikeDate(std::string_view text) noexcept;
+
+// How much of a message a report line quotes.
+constexpr size_t kReportMessageLimit = 400;
 
 // Code page 1251 text for one report line, as UTF-8: line breaks as one
 // blank, other control bytes shown as \xNN (an answer or a message cannot

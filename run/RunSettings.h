@@ -32,6 +32,12 @@ struct TRunSettings {
   // The run ends with a rollback instead of its commit: a preview of what it
   // would change.
   bool DryRun = false;
+  // The count and the list take only goods lines without a send date
+  // (LimitToMissingDates has edited them).
+  bool OnlyMissing = false;
+  // The settings files these settings were read from, for the report to
+  // name; in the system's bytes.
+  std::vector<std::string> SettingsFiles;
 };
 
 } // namespace od

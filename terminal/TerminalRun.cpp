@@ -80,6 +80,21 @@ void Write(std::FILE* stream, const std::string& text) {
   std::clearerr(stream);
 }
 
+// Each line of a code page 1251 text made safe to print, `first` in front
+// of the first and `rest` in front of the others; empty lines are dropped.
+std::string TerminalLines(const std::string& text, const char* first, const char* rest) {
+  std::string shown;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start)
+      shown += (shown.empty() ? first : rest) + TerminalText(text.substr(start, end - start), 2000) + "\n";
+    start = end + 1;
+  }
+  return shown;
+}
+
 } // namespace
 
 std::string ProgressLine(const TProgress& progress, int width) {
@@ -190,34 +205,35 @@ void TTerminalView::EndProgram() {
 }
 
 void TTerminalView::WriteReportLine(const std::string& line) {
+  lastReportLine_ = line;
   ClearLine();
   Write(stderr, Defused(Utf8ToSystemText(line)) + "\n");
   // Drawn again at the next frame.
   nextDraw_ = {};
 }
 
-void TTerminalView::ShowFinalMessage(const std::string& text, const std::string& /*details*/) {
-  // The counts are in the report's summary already.
+void TTerminalView::ShowFinalMessage(const std::string& text, const std::string& details) {
+  // The lines of the window's box: a job's mail (cron sends standard
+  // output) tells a total failure from a few failed orders, and where the
+  // report is, without the report itself.
   ClearLine();
-  Write(stdout, TerminalText(text) + "\n");
+  std::string shown = TerminalText(text) + "\n";
+  if (!details.empty()) shown += "\n" + TerminalLines(details, "", "");
+  Write(stdout, shown);
 }
 
 void TTerminalView::ShowError(const std::exception& error) {
   if (dynamic_cast<const EAbort*>(&error) != nullptr) return;
+  // The report's last line ("stopped before the commit ...: <the error>")
+  // has said it already, whole, on the same stream: once is enough.
+  const std::string said = ReportText(MessageOf(error), kReportMessageLimit);
+  if (MessageOf(error).size() <= kReportMessageLimit && lastReportLine_.size() >= said.size() &&
+      lastReportLine_.compare(lastReportLine_.size() - said.size(), said.size(), said) == 0)
+    return;
   ClearLine();
   // The text the window's box would show; a message of several lines keeps
   // them, each made safe to print.
-  std::string shown;
-  const std::string text = ExceptionDisplayText(MessageOf(error));
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string::npos) end = text.size();
-    if (end > start)
-      shown += (shown.empty() ? "orderdates: " : "  ") + TerminalText(text.substr(start, end - start), 2000) + "\n";
-    start = end + 1;
-  }
-  Write(stderr, shown);
+  Write(stderr, TerminalLines(ExceptionDisplayText(MessageOf(error)), "orderdates: ", "  "));
 }
 
 int RunWithoutWindow(const TRunSettings& settings, TReportFile& reportFile) {
@@ -233,6 +249,7 @@ int RunWithoutWindow(const TRunSettings& settings, TReportFile& reportFile) {
   }
   TRunState state = TRunState::Waiting;
   bool linesKept = false;
+  bool noneRestored = false;
   {
     TComponent form;
     // Messages name the components as the window's run does.
@@ -249,11 +266,12 @@ int RunWithoutWindow(const TRunSettings& settings, TReportFile& reportFile) {
       run.Execute();
     state = run.State();
     linesKept = run.Report().KeptLines() > 0;
+    noneRestored = run.Report().NoneRestored(settings.DryRun);
     // See DrainStopWake: the detach must not find a wake-up byte unread.
     DrainStopWake();
     // Whatever the run left open is rolled back and detached here.
   }
-  return RunExitStatus(state == TRunState::Committed, linesKept);
+  return RunExitStatus(state == TRunState::Committed, linesKept, noneRestored);
 }
 
 } // namespace od

@@ -55,6 +55,7 @@ private:
   void ClearLine();
 
   const bool drawProgress_;
+  std::string lastReportLine_; // UTF-8
   bool lineShown_ = false;
   bool ended_ = false;
   std::string status_; // code page 1251

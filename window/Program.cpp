@@ -46,6 +46,7 @@ int RunProgram(TApplication& app, const TForm2Description& description, TReportF
   app.Run();
   const TForm2::TRunState state = form->RunState();
   const bool linesKept = form->Run().Report().KeptLines() > 0;
+  const bool noneRestored = form->Run().Report().NoneRestored(description.DryRun);
   // Ended before the timer started the run: the report has not said a word
   // yet.
   form->Run().EndedBeforeStart();
@@ -53,7 +54,7 @@ int RunProgram(TApplication& app, const TForm2Description& description, TReportF
   DrainStopWake();
   // Whatever the run left open is rolled back and detached here.
   form.reset();
-  return RunExitStatus(state == TForm2::TRunState::Committed, linesKept);
+  return RunExitStatus(state == TForm2::TRunState::Committed, linesKept, noneRestored);
 }
 
 } // namespace od

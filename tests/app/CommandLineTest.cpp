@@ -6,6 +6,9 @@
 #include "window/Program.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
 
@@ -86,7 +89,30 @@ QProcessEnvironment WithoutDisplay() {
   environment.insert("QT_QPA_PLATFORM", "no-such-platform");
   environment.insert("LANG", "en_US.UTF-8");
   environment.insert("LC_ALL", "en_US.UTF-8");
+  // Never the settings of the user running the tests.
+  environment.insert("XDG_CONFIG_HOME", QString::fromStdString(test::TestRunDirectory()) + "/no-settings");
   return environment;
+}
+
+// A new folder for one test's settings files.
+QString NewFolder(const char* name) {
+  static int counter = 0;
+  const QString folder =
+      QString::fromStdString(test::TestRunDirectory()) + "/settings-" + name + "-" + QString::number(++counter);
+  QDir().mkpath(folder);
+  return folder;
+}
+
+// Writes `text` to `path` with `mode`; nothing when `text` is null.
+void WriteSettings(const QString& path, const QString& text,
+                   QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner) {
+  if (text.isNull()) return;
+  QDir().mkpath(QFileInfo(path).path());
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  file.write(text.toUtf8());
+  file.close();
+  QVERIFY(file.setPermissions(mode));
 }
 
 } // namespace
@@ -149,6 +175,171 @@ private slots:
     QCOMPARE(QString::fromStdString(startup.Settings.ServiceHost), host);
     QCOMPARE(Joined(startup.Settings.DBParams), params);
     QCOMPARE(startup.Settings.DryRun, dryRun);
+  }
+
+  // The settings files under the command line: which value wins.
+  void settingsFiles_data() {
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QStringList>("args"); // %c: a third file, "database = /other.fdb"
+    QTest::addColumn<QString>("iscPassword");
+    QTest::addColumn<QString>("dbName");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<QString>("params");
+    QTest::addColumn<bool>("dryRun");
+    QTest::addColumn<int>("filesRead");
+
+    const QString builtIn = "user_name=SYSDBA|password=built-in|lc_ctype=WIN1251";
+    const QString system = "# the shop\ndatabase = dbhost:/srv/shop.fdb\nservice = orders.shop:8088\ntimeout = 30\n";
+    QTest::newRow("no file: the built-in values")
+        << QString() << QString() << QStringList{} << kUnset << "/built/in.fdb"
+        << "built.in:8088" << 0 << builtIn << false << 0;
+    QTest::newRow("the system's file over the built-in values")
+        << system << QString() << QStringList{} << kUnset << "dbhost:/srv/shop.fdb"
+        << "orders.shop:8088" << 30000 << builtIn << false << 1;
+    QTest::newRow("the user's file over the system's") << system << "\n  service =  127.0.0.1:9000  \n"
+                                                       << QStringList{} << kUnset << "dbhost:/srv/shop.fdb"
+                                                       << "127.0.0.1:9000" << 30000 << builtIn << false << 2;
+    QTest::newRow("the command line over both")
+        << system << "service = 127.0.0.1:9000\n"
+        << QStringList{"--service", "cmd.line:1", "--timeout", "5"} << kUnset << "dbhost:/srv/shop.fdb"
+        << "cmd.line:1" << 5000 << builtIn << false << 2;
+    QTest::newRow("user and password from the user's own private file")
+        << system << "user = CLERK\npassword = s3cret = x\n"
+        << QStringList{} << kUnset << "dbhost:/srv/shop.fdb"
+        << "orders.shop:8088" << 30000 << "user_name=CLERK|password=s3cret = x|lc_ctype=WIN1251" << false << 2;
+    QTest::newRow("ISC_PASSWORD over the file's password")
+        << QString() << "user = CLERK\npassword = s3cret\n"
+        << QStringList{} << "env"
+        << "/built/in.fdb"
+        << "built.in:8088" << 0 << "user_name=CLERK|password=env|lc_ctype=WIN1251" << false << 1;
+    QTest::newRow("a switch: the user's no over the system's yes") << "dry-run = yes\n"
+                                                                   << "dry-run = no\n"
+                                                                   << QStringList{} << kUnset << "/built/in.fdb"
+                                                                   << "built.in:8088" << 0 << builtIn << false << 2;
+    QTest::newRow("a switch set to yes") << "dry-run = yes\n"
+                                         << QString() << QStringList{} << kUnset << "/built/in.fdb"
+                                         << "built.in:8088" << 0 << builtIn << true << 1;
+    QTest::newRow("--config: that file alone") << system << "service = 127.0.0.1:9000\n"
+                                               << QStringList{"--config", "%c"} << kUnset << "/other.fdb"
+                                               << "built.in:8088" << 0 << builtIn << false << 1;
+  }
+  void settingsFiles() {
+    QFETCH(QString, system);
+    QFETCH(QString, user);
+    QFETCH(QStringList, args);
+    QFETCH(QString, iscPassword);
+    QFETCH(QString, dbName);
+    QFETCH(QString, host);
+    QFETCH(int, timeout);
+    QFETCH(QString, params);
+    QFETCH(bool, dryRun);
+    QFETCH(int, filesRead);
+    const QString folder = NewFolder("precedence");
+    const TSettingsPlaces places{(folder + "/config/orderdates/orderdates.conf").toStdString(),
+                                 (folder + "/etc/orderdates.conf").toStdString()};
+    WriteSettings(QString::fromStdString(places.System), system);
+    WriteSettings(QString::fromStdString(places.User), user);
+    WriteSettings(folder + "/other.conf", "database = /other.fdb\n");
+    const QByteArray password = iscPassword.toUtf8();
+    const TStartup startup = ReadCommandLine(
+        Args(args.replaceInStrings("%c", folder + "/other.conf")), BuiltIn(),
+        [&](const char* name) -> const char* {
+          return std::string_view(name) == "ISC_PASSWORD" && password != kUnset ? password.constData() : nullptr;
+        },
+        places);
+    QVERIFY2(startup.Action == TStartup::TAction::Run, startup.Text.c_str());
+    QCOMPARE(QString::fromStdString(startup.Settings.DBName), dbName);
+    QCOMPARE(QString::fromStdString(startup.Settings.ServiceHost), host);
+    QCOMPARE(startup.Settings.AnswerTimeout, timeout);
+    QCOMPARE(Joined(startup.Settings.DBParams), params);
+    QCOMPARE(startup.Settings.DryRun, dryRun);
+    QCOMPARE(static_cast<int>(startup.Settings.SettingsFiles.size()), filesRead);
+  }
+
+  // The real program refuses a settings file as it refuses a bad option:
+  // exit 2, the file and the line named, nothing opened.
+  void settingsRefusals_data() {
+    QTest::addColumn<QString>("system");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<bool>("othersRead");
+    QTest::addColumn<QString>("err"); // %s, %u: the system's and the user's file
+
+    const QString see = " (see 'orderdates --help')\n";
+    QTest::newRow("unknown name") << QString() << "# mine\ncolour = blue\n"
+                                  << false << "orderdates: %u:2: unknown setting 'colour'" + see;
+    QTest::newRow("bad value") << QString() << "database = /x.fdb\n\ntimeout = soon\n"
+                               << false << "orderdates: %u:3: 'timeout' wants seconds from 1 to 3600, not 'soon'" + see;
+    QTest::newRow("bad value where the user's file overrides it")
+        << "parallel = 0\n"
+        << "parallel = 4\n"
+        << false << "orderdates: %s:1: 'parallel' wants a number from 1 to 64, not '0'" + see;
+    QTest::newRow("not name = value") << QString() << "database /x.fdb\n"
+                                      << false << "orderdates: %u:1: wants 'name = value', not 'database /x.fdb'" + see;
+    QTest::newRow("help is no setting") << QString() << "help = yes\n"
+                                        << false << "orderdates: %u:1: unknown setting 'help'" + see;
+    QTest::newRow("a password in a file others can read")
+        << QString() << "user = CLERK\npassword = s3cret\n"
+        << true
+        << "orderdates: %u:2: a password is taken only from a file of your own that others cannot read (chmod 600 "
+           "the file)" +
+               see;
+  }
+  void settingsRefusals() {
+    QFETCH(QString, system);
+    QFETCH(QString, user);
+    QFETCH(bool, othersRead);
+    QFETCH(QString, err);
+    const QString folder = NewFolder("refusal");
+    const QString systemFile = folder + "/etc/orderdates.conf";
+    const QString userFile = folder + "/config/orderdates/orderdates.conf";
+    WriteSettings(systemFile, system);
+    WriteSettings(userFile, user,
+                  QFile::ReadOwner | QFile::WriteOwner | (othersRead ? QFile::ReadOther : QFile::Permissions()));
+    QProcessEnvironment environment = WithoutDisplay();
+    environment.insert("XDG_CONFIG_HOME", folder + "/config");
+    environment.insert("ORDERDATES_TEST_SYSTEM_SETTINGS", systemFile);
+    environment.insert("ORDERDATES_TEST_DB_NAME", folder + "/never-opened.fdb");
+    const TFinished finished = RunProcess(QStringLiteral(ORDERDATES_UNDER_TEST), {"--no-window"}, environment);
+    QCOMPARE(finished.ExitCode, kExitBadOption);
+    QCOMPARE(finished.Err, QString(err).replace("%s", systemFile).replace("%u", userFile));
+    QVERIFY(finished.Out.isEmpty());
+    QVERIFY(!QFile::exists(folder + "/never-opened.fdb"));
+  }
+
+  // Started from the menu: no option at all, the shop's database and
+  // service from the user's settings file alone.
+  void menuStartWithTheUsersFile() {
+    test::TestDatabase db("menu");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}, {2, 9}});
+    demo::TOrderService service(ScriptedHandler({{"7", "05.03.2024 14:07:09\r\n"}, {"9", "06.03.2024 10:00:00\r\n"}}));
+    const QString folder = NewFolder("menu");
+    const QString userFile = folder + "/config/orderdates/orderdates.conf";
+    WriteSettings(userFile, "database = " + QString::fromStdString(db.Path()) +
+                                "\nservice = " + QString::fromStdString(service.Host()) + "\n");
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("LANG", "ru_RU.UTF-8");
+    environment.insert("LC_ALL", "ru_RU.UTF-8");
+    environment.insert("XDG_CONFIG_HOME", folder + "/config");
+    environment.insert("XDG_STATE_HOME", folder + "/state");
+    environment.remove("ORDERDATES_TEST_DB_NAME");
+    environment.remove("ORDERDATES_TEST_SERVICE_HOST");
+    environment.remove("ORDERDATES_TEST_SYSTEM_SETTINGS");
+    environment.insert("ORDERDATES_TEST_ANSWER_BOXES", "1");
+    const TFinished finished = RunProcess(QStringLiteral(ORDERDATES_UNDER_TEST), {}, environment);
+    QCOMPARE(finished.ExitCode, kExitCommitted);
+    QCOMPARE(finished.Out, U("box: Даты восстановлены\n"));
+    QCOMPARE(ReportLines(finished.Err),
+             (QStringList{"orderdates: settings read from " + userFile,
+                          "orderdates: updated 2 of 2 goods lines; kept: request failed 0, answer without a date 0, "
+                          "update refused 0"}));
+    QCOMPARE(service.RequestCount(), std::size_t{2});
+    QCOMPARE(SendDates(db),
+             (std::map<int, std::string>{{1, "2024-03-05 14:07:09.000"}, {2, "2024-03-06 10:00:00.000"}}));
   }
 
   // The real program: each of these answers at once, opens nothing and

@@ -15,6 +15,9 @@
 
 #include <csignal>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +33,8 @@ namespace {
 // 2026-12-09 02:30:00 UTC: the run's start, which names its report file.
 constexpr char kNow[] = "1796783400";
 constexpr char kNowFile[] = "orderdates-2026-12-09T02-30-00.log";
+// The final message's last line after a run that restored some dates.
+const QString kOnlyMissingHint = U("Повторный запуск с --only-missing обработает только строки товаров без даты.");
 
 struct TFinished {
   int ExitCode = -1;
@@ -121,6 +126,39 @@ QString NewHome(const char* name) {
   return home;
 }
 
+// An answer of exactly these bytes, the connection closed after them.
+demo::TServiceReply Raw(const std::string& bytes) { return {demo::TServiceReply::Send, bytes}; }
+
+// "HTTP/1.0 200 OK" with its length, then `body` as it is.
+std::string Ok(const std::string& body) {
+  return "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+// A loopback port that is bound and does not listen: every connect to it is
+// refused, for as long as the socket is held.
+class TRefusingPort {
+public:
+  TRefusingPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+      qFatal("no socket");
+    port_ = ntohs(address.sin_port);
+  }
+  ~TRefusingPort() { ::close(fd_); }
+  TRefusingPort(const TRefusingPort&) = delete;
+  TRefusingPort& operator=(const TRefusingPort&) = delete;
+  std::string Host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+  int fd_ = -1;
+  unsigned short port_ = 0;
+};
+
 } // namespace
 
 class RunReportTest : public QObject {
@@ -182,7 +220,7 @@ private slots:
                              "  в ответе нет даты: 5\n"
                              "  база данных отклонила запись: 1\n"
                              "Подробности по каждому заказу записаны в файл:\n") +
-                               options.Home + "/state/orderdates/" + kNowFile + "\n");
+                               options.Home + "/state/orderdates/" + kNowFile + "\n" + kOnlyMissingHint + "\n");
 
     std::map<int, std::string> expectedDates = before;
     expectedDates[1] = expectedDates[2] = "2024-03-05 14:07:09.000";
@@ -204,20 +242,25 @@ private slots:
 
     const QString date = "05.03.2024 14:07:09\r\n";
     const QString missing = "404:Not found\r\n";
-    const QString failed7 = "orderdates: order 7: 1 goods line kept, request failed: HTTP/1.0 404 Not Found";
+    const QString failed7 =
+        "orderdates: order 7: 1 goods line kept, request failed: HTTP/1.0 404 Not Found: \"Not found\"";
     const QString someKept = U("\n\nОбновлено 2 из 3 строк товаров\n"
                                "Не изменено: 1, из них:\n"
                                "  запрос к сервису не выполнен: 1\n"
                                "Подробности по каждому заказу записаны в файл:\n"
                                "%1\n");
     const QString done = U("box: Даты восстановлены");
+    // Nothing restored: not a word of success, a warning icon, a status of
+    // its own.
+    const QString notDone = U("box: Даты не восстановлены");
     const QString kept = "; kept: request failed 1, answer without a date 0, update refused 0";
     QTest::newRow("every line updated")
         << QStringList{} << "ru_RU.UTF-8" << date << date << kExitCommitted << done + "\n"
         << QStringList{"orderdates: updated 3 of 3 goods lines; kept: request failed 0, answer without a date 0, "
                        "update refused 0"}
         << "123";
-    QTest::newRow("some kept") << QStringList{} << "ru_RU.UTF-8" << date << missing << kExitPartly << done + someKept
+    QTest::newRow("some kept") << QStringList{} << "ru_RU.UTF-8" << date << missing << kExitPartly
+                               << done + someKept + kOnlyMissingHint + "\n"
                                << QStringList{failed7, "orderdates: updated 2 of 3 goods lines" + kept} << "12";
     QTest::newRow("dry run, some kept") << QStringList{"--dry-run"} << "ru_RU.UTF-8" << date << missing << kExitPartly
                                         << U("box: Проверка завершена, изменения не сохранены") +
@@ -225,28 +268,29 @@ private slots:
                                         << QStringList{failed7, "orderdates: would update 2 of 3 goods lines" + kept}
                                         << "";
     QTest::newRow("nothing updated")
-        << QStringList{} << "ru_RU.UTF-8" << missing << missing << kExitPartly
-        << done + U("\n\nОбновлено 0 из 3 строк товаров\n"
-                    "Не изменено: 3, из них:\n"
-                    "  запрос к сервису не выполнен: 3\n"
-                    "Подробности по каждому заказу записаны в файл:\n"
-                    "%1\n"
-                    "icon: 2\n")
-        << QStringList{"orderdates: order 5: 2 goods lines kept, request failed: HTTP/1.0 404 Not Found", failed7,
+        << QStringList{} << "ru_RU.UTF-8" << missing << missing << kExitNoneRestored
+        << notDone + U("\n\nОбновлено 0 из 3 строк товаров\n"
+                       "Не изменено: 3, из них:\n"
+                       "  запрос к сервису не выполнен: 3\n"
+                       "Подробности по каждому заказу записаны в файл:\n"
+                       "%1\n"
+                       "icon: 2\n")
+        << QStringList{"orderdates: order 5: 2 goods lines kept, request failed: HTTP/1.0 404 Not Found: \"Not found\"",
+                       failed7,
                        "orderdates: updated 0 of 3 goods lines; kept: request failed 3, answer without a date 0, "
                        "update refused 0"}
         << "";
     QTest::newRow("--report FILE") << QStringList{"--report", "%1"} << "ru_RU.UTF-8" << date << missing << kExitPartly
-                                   << done + someKept
+                                   << done + someKept + kOnlyMissingHint + "\n"
                                    << QStringList{failed7, "orderdates: updated 2 of 3 goods lines" + kept} << "12";
     QTest::newRow("C locale")
-        << QStringList{} << "C" << date << date << kExitPartly
-        << done + U("\n\nОбновлено 0 из 3 строк товаров\n"
-                    "Не изменено: 3, из них:\n"
-                    "  в ответе нет даты: 3\n"
-                    "Подробности по каждому заказу записаны в файл:\n"
-                    "%1\n"
-                    "icon: 2\n")
+        << QStringList{} << "C" << date << date << kExitNoneRestored
+        << notDone + U("\n\nОбновлено 0 из 3 строк товаров\n"
+                       "Не изменено: 3, из них:\n"
+                       "  в ответе нет даты: 3\n"
+                       "Подробности по каждому заказу записаны в файл:\n"
+                       "%1\n"
+                       "icon: 2\n")
         << QStringList{"orderdates: order 5: 2 goods lines kept, answer without a date: \"05.03.2024 14:07:09\"",
                        "orderdates: order 7: 1 goods line kept, answer without a date: \"05.03.2024 14:07:09\"",
                        "orderdates: answers such as \"05.03.2024 14:07:09\" look like dates but do not read as dates "
@@ -256,6 +300,140 @@ private slots:
                        "update refused 0"}
         << "";
   }
+  // A run that restores nothing is no success: its headline, its warning
+  // icon and its exit status say so, with the counts and the reason.
+  void totalFailures_data() {
+    QTest::addColumn<QString>("host"); // empty: a port that refuses
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QString>("firstLine");
+    QTest::newRow("service down") << QString() << U("  запрос к сервису не выполнен: 3\n")
+                                  << "orderdates: order 5: 2 goods lines kept, request failed: Connection refused";
+    QTest::newRow("unknown host") << "orders.shop.invalid:8088" << U("  запрос к сервису не выполнен: 3\n")
+                                  << "orderdates: order 5: 2 goods lines kept, request failed: ";
+    QTest::newRow("every answer a 404")
+        << "404" << U("  запрос к сервису не выполнен: 3\n")
+        << "orderdates: order 5: 2 goods lines kept, request failed: HTTP/1.0 404 Not Found: \"Not found\"";
+  }
+  void totalFailures() {
+    QFETCH(QString, host);
+    QFETCH(QString, reason);
+    QFETCH(QString, firstLine);
+    test::TestDatabase db("total");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 5}, {2, 5}, {3, 7}});
+    TRefusingPort refusing;
+    demo::TOrderService notFound(ScriptedHandler({}));
+    const std::string service = host.isEmpty() ? refusing.Host() : host == "404" ? notFound.Host() : host.toStdString();
+    TRunOptions options;
+    options.Home = NewHome("total");
+    const TFinished finished = RunProgram(db.Path(), service, options);
+    QCOMPARE(finished.ExitCode, kExitNoneRestored);
+    QCOMPARE(finished.Out,
+             U("box: Даты не восстановлены\n\nОбновлено 0 из 3 строк товаров\nНе изменено: 3, из них:\n") + reason +
+                 U("Подробности по каждому заказу записаны в файл:\n") + options.Home + "/state/orderdates/" +
+                 kNowFile + "\nicon: 2\n");
+    QVERIFY2(finished.Report.value(0).startsWith(firstLine), qPrintable(finished.Report.value(0)));
+    QCOMPARE(finished.Report.size(), 3);
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, kOldDate}, {2, kOldDate}, {3, kOldDate}}));
+  }
+
+  // What the report says of an answer, by the bytes the service sent.
+  void reasons_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QStringList>("report");
+    QTest::addColumn<QString>("stored");
+    const std::string date = "02.01.2024 16:48:39";
+    const QString kept = "; kept: request failed 0, answer without a date 0, update refused 0";
+    const QString noDate = "; kept: request failed 0, answer without a date 1, update refused 0";
+    const QString failed = "; kept: request failed 1, answer without a date 0, update refused 0";
+    QTest::newRow("a byte order mark is no part of the date")
+        << QByteArray::fromStdString(Ok("\xEF\xBB\xBF" + date + "\r\n"))
+        << QStringList{"orderdates: updated 1 of 1 goods line" + kept} << "2024-01-02 16:48:39.000";
+    QTest::newRow("an empty first line, named, with the pattern's hint")
+        << QByteArray::fromStdString(Ok("\n" + date))
+        << QStringList{"orderdates: order 7: 1 goods line kept, answer without a date: the first line of the answer "
+                       "is empty; the first line with text: \"02.01.2024 16:48:39\"",
+                       "orderdates: answers start with an empty line, the text on a later one: the order script most "
+                       "likely prints a line break before the date (a blank line before '<?php', or after '?>' in a "
+                       "file it includes); the date is read from the first line only",
+                       "orderdates: updated 0 of 1 goods line" + noDate}
+        << QString(kOldDate);
+    QTest::newRow("a 404 quotes the start of its body")
+        << QByteArray::fromStdString("HTTP/1.1 404 Not Found\r\nConnection: close\r\n\r\n\r\n" +
+                                     U("Нет такого заказа\r\n").toStdString() + std::string(300, 'x'))
+        << QStringList{U("orderdates: order 7: 1 goods line kept, request failed: HTTP/1.1 404 Not Found: \"Нет "
+                         "такого заказа ") +
+                           QString(300, 'x') + "\"",
+                       "orderdates: updated 0 of 1 goods line" + failed}
+        << QString(kOldDate);
+    QTest::newRow("a 301 says where to")
+        << QByteArray("HTTP/1.1 301 Moved Permanently\r\nLocation: https://shop.example/orders.php?id=7\r\n"
+                      "Content-Length: 0\r\nConnection: close\r\n\r\n")
+        << QStringList{"orderdates: order 7: 1 goods line kept, request failed: HTTP/1.1 301 Moved Permanently, "
+                       "Location: https://shop.example/orders.php?id=7",
+                       "orderdates: updated 0 of 1 goods line" + failed}
+        << QString(kOldDate);
+    QTest::newRow("a date without a time, written as midnight and counted")
+        << QByteArray::fromStdString(Ok("02.01.2024\r\n"))
+        << QStringList{"orderdates: updated 1 of 1 goods line (1 with a date without a time, written as 00:00:00)" +
+                       kept}
+        << "2024-01-02 00:00:00.000";
+  }
+  void reasons() {
+    QFETCH(QByteArray, bytes);
+    QFETCH(QStringList, report);
+    QFETCH(QString, stored);
+    test::TestDatabase db("reason");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 7}});
+    demo::TOrderService service([answer = bytes.toStdString()](const std::string&) { return Raw(answer); });
+    TRunOptions options;
+    options.Home = NewHome("reason");
+    const TFinished finished = RunProgram(db.Path(), service.Host(), options);
+    QCOMPARE(finished.Report, report);
+    QCOMPARE(QString::fromStdString(SendDates(db).at(1)), stored);
+  }
+
+  // A second run with --only-missing asks only the orders still without a
+  // date and leaves the dates already restored alone.
+  void onlyMissingAfterAPartialRun() {
+    test::TestDatabase db("missing");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 5}, {2, 5}, {3, 7}, {4, 9}, {5, 11}});
+    db.Execute("UPDATE TBL_ZAKAZ_TOVARS SET DATA_TIME_SEND = NULL");
+    const size_t logged = UpdateLog(db).size();
+    TRunOptions options;
+    options.Home = NewHome("missing");
+    {
+      demo::TOrderService first(ScriptedHandler({{"5", "05.03.2024 14:07:09\r\n"}, {"9", "06.03.2024 10:00:00\r\n"}}));
+      QCOMPARE(RunProgram(db.Path(), first.Host(), options).ExitCode, kExitPartly);
+    }
+    const std::vector<int> afterFirst = UpdateLog(db);
+    const std::vector<int> firstUpdates(afterFirst.begin() + static_cast<std::ptrdiff_t>(logged), afterFirst.end());
+    QCOMPARE(firstUpdates, (std::vector<int>{1, 2, 4}));
+
+    demo::TOrderService second(ScriptedHandler({{"5", "01.01.2030 00:00:01\r\n"},
+                                                {"7", "07.03.2024 09:30:00\r\n"},
+                                                {"9", "01.01.2030 00:00:01\r\n"},
+                                                {"11", "08.03.2024 08:00:00\r\n"}}));
+    options.Extra = QStringList{"--only-missing"};
+    const TFinished finished = RunProgram(db.Path(), second.Host(), options);
+    QCOMPARE(finished.ExitCode, kExitCommitted);
+    QCOMPARE(second.Targets().size(), std::size_t{2});
+    QCOMPARE(demo::OrderOfTarget(second.Targets().at(0)), std::string("7"));
+    QCOMPARE(demo::OrderOfTarget(second.Targets().at(1)), std::string("11"));
+    QCOMPARE(finished.Report.last(), QString("orderdates: updated 2 of 2 goods lines; kept: request failed 0, answer "
+                                             "without a date 0, update refused 0"));
+    const std::vector<int> log = UpdateLog(db);
+    QCOMPARE(std::vector<int>(log.begin() + static_cast<std::ptrdiff_t>(logged) + 3, log.end()),
+             (std::vector<int>{3, 5}));
+    QCOMPARE(SendDates(db), (std::map<int, std::string>{{1, "2024-03-05 14:07:09.000"},
+                                                        {2, "2024-03-05 14:07:09.000"},
+                                                        {3, "2024-03-07 09:30:00.000"},
+                                                        {4, "2024-03-06 10:00:00.000"},
+                                                        {5, "2024-03-08 08:00:00.000"}}));
+  }
+
   void outcomes() {
     QFETCH(QStringList, extra);
     QFETCH(QString, locale);

@@ -45,6 +45,9 @@ if [ "$mode" = package ]; then
   zcat "$doc/changelog.gz" | grep -qF " -- $maintainer  " || fail "changelog not signed by $maintainer"
   # The long description is text, not a CMake list.
   ! dpkg-deb --field "$deb" Description | grep -q ';' || fail "Description: $control"
+  # The settings under /etc are the administrator's once changed: a conffile.
+  [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = /etc/orderdates.conf ] || fail "conffiles"
+  ! grep -Ev '^(#.*)?$' "$root/files/etc/orderdates.conf" || fail "/etc/orderdates.conf sets something"
   dpkg-deb --contents "$deb"
   # Errors fail; warnings and notes are shown.
   lintian --fail-on error --display-info "$deb" || fail "lintian reported errors"
@@ -67,7 +70,8 @@ if [ "$mode" = desktop ]; then
   exit 0
 fi
 
-expected="usr/bin/orderdates
+expected="etc/orderdates.conf
+usr/bin/orderdates
 usr/share/applications/orderdates.desktop
 usr/share/doc/orderdates/changelog.gz
 usr/share/doc/orderdates/copyright

@@ -8,6 +8,8 @@
 // an error, so that every run ends without a user; set to "hold", the boxes
 // are written and left open, for a test that ends the program meanwhile.
 // ORDERDATES_TEST_NOW (seconds since 1970) is the time the run starts at.
+// ORDERDATES_TEST_SYSTEM_SETTINGS names the system's settings file; without
+// it there is none, so that no test reads the machine's own.
 #include "app/CommandLine.h"
 #include "window/Form2Description.h"
 
@@ -68,5 +70,6 @@ int main(int argc, char** argv) {
   od::TClock clock;
   if (const char* now = std::getenv("ORDERDATES_TEST_NOW"))
     clock = [seconds = static_cast<std::time_t>(std::atoll(now))] { return seconds; };
-  return od::RunCommandLine(argc, argv, description, clock);
+  const char* systemSettings = std::getenv("ORDERDATES_TEST_SYSTEM_SETTINGS");
+  return od::RunCommandLine(argc, argv, description, clock, systemSettings != nullptr ? systemSettings : "");
 }
