@@ -1,6 +1,11 @@
 #include "net/HttpGet.h"
 
+#include <algorithm>
+#include <string_view>
+
+#include "base/Ascii.h"
 #include "net/HttpClient.h"
+#include "net/HttpText.h"
 #include "net/SocketErrors.h"
 
 namespace od {
@@ -33,7 +38,17 @@ THttpGetResult FailedHttpGet(int errorCode, std::string error) {
   return result;
 }
 
-THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
+namespace {
+
+// The Retry-After header of an answer, trimmed; empty when none came.
+std::string RetryAfterOf(const TStringList& headers) {
+  for (const std::string& header : headers)
+    if (httptext::StartsWith(UpperAscii(header), "RETRY-AFTER:")) return Trim(header.substr(12));
+  return std::string();
+}
+
+// One GET with a fresh client; on Ok `take` gets the body.
+template <typename Take> THttpGetResult GetWithFreshClient(const std::string& url, const THttpGetOptions& options, Take take) {
   THttpClient client;
   client.MaxBodySize = kHttpGetLinesMaxBody;
   client.SetTimeouts(options.Timeouts);
@@ -41,7 +56,7 @@ THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const TH
   const bool ok = client.PerformRequest("GET", url);
   THttpGetResult result;
   if (ok) {
-    lines.LoadFromStream(client.Document);
+    take(client.Document);
   } else {
     const int code = client.Sock->LastErrorCode();
     std::string error = client.Sock->LastErrorText();
@@ -51,7 +66,27 @@ THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const TH
   result.Ok = ok;
   result.StatusLine = client.StatusLine;
   result.ResultCode = client.StatusLine.empty() ? 0 : client.ResultCode;
+  if (!client.StatusLine.empty()) result.RetryAfter = RetryAfterOf(client.Headers);
   return result;
+}
+
+} // namespace
+
+THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
+  return GetWithFreshClient(url, options, [&lines](TMemoryStream& body) { lines.LoadFromStream(body); });
+}
+
+THttpGetResult HttpGetFirstLine(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
+  return GetWithFreshClient(url, options, [&lines](TMemoryStream& body) {
+    // The list's own reading of the first line (it ends at a line break
+    // or a NUL; a body that starts with a NUL has none), without the lines
+    // after it: a body of a million line breaks costs one.
+    const std::string_view text = body.Remaining();
+    lines.Clear();
+    if (text.empty() || text.front() == '\0') return;
+    const std::size_t end = std::min(text.find_first_of(std::string_view("\0\r\n", 3)), text.size());
+    lines.Add(std::string(text.substr(0, std::min(end, kHttpFirstLineMax))));
+  });
 }
 
 bool HttpGetLines(const std::string& url, TStringList& lines) {

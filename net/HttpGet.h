@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -44,6 +45,7 @@ struct THttpGetResult {
   int ErrorCode = 0;           // the socket's error code when !Ok (10060 time-out, 10061 refused, 10004 stopped...)
   std::string Error;           // its text
   THttpFailure Failure = THttpFailure::None; // what ErrorCode means for the caller; None when Ok
+  std::string RetryAfter; // the answer's Retry-After value, trimmed; empty when it sent none
 };
 
 // A result that failed with the socket's code and its text, the reason
@@ -58,6 +60,15 @@ struct THttpGetOptions {
 // One GET with a fresh client: on Ok the body's lines replace `lines`; on
 // failure the list is left as it was.
 THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options);
+// The longest first line HttpGetFirstLine keeps: far more than any date or
+// report shows, and little enough that many answers waiting cost nothing.
+constexpr std::size_t kHttpFirstLineMax = 64 * 1024;
+
+// One GET with a fresh client that keeps only what a caller of one line
+// needs: on Ok `lines` holds the body's first line (cut after
+// kHttpFirstLineMax bytes), or nothing when the body has none; the body
+// itself is freed with the client.
+THttpGetResult HttpGetFirstLine(const std::string& url, TStringList& lines, const THttpGetOptions& options);
 // The same with the default time-outs and no hook: true when Ok.
 bool HttpGetLines(const std::string& url, TStringList& lines);
 // The same; on false `error` says why, as the socket describes its last

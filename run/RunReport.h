@@ -18,6 +18,7 @@ enum class TKeptReason {
   KeyUnusable,   // the goods line's key cannot be carried exactly; the text says why
   Stopped,       // the run was stopped while the order's request was under way
   OrderUnusable, // the goods line's order number cannot be read (NULL, say); the text says why
+  NotAsked,      // the service had stopped answering, so the order was not asked; the text says after which order
   Count
 };
 constexpr int kKeptReasonCount = static_cast<int>(TKeptReason::Count);
@@ -29,9 +30,13 @@ struct TGoodsLineOutcome {
   bool Updated = false;
   TKeptReason Reason = TKeptReason::NoDate;
   std::string Text;
+  // How many times the order's request was made.
+  int Tries = 1;
 
   static TGoodsLineOutcome Written() { return {true, TKeptReason::NoDate, {}}; }
-  static TGoodsLineOutcome Kept(TKeptReason reason, std::string text) { return {false, reason, std::move(text)}; }
+  static TGoodsLineOutcome Kept(TKeptReason reason, std::string text, int tries = 1) {
+    return {false, reason, std::move(text), tries};
+  }
 };
 
 // Counts what the restoration run did with each goods line and tells it: one
@@ -61,6 +66,12 @@ public:
   void Finish(bool dryRun);
   // The run stopped before its commit with this message.
   void Stopped(const std::string& message);
+  // What the retries came to, said before the summary: the orders answered
+  // only on a retry, and whether the retries were given up.
+  void SetRetryNotes(std::int64_t answeredOnRetry, bool givenUp) {
+    answeredOnRetry_ = answeredOnRetry;
+    retriesGivenUp_ = givenUp;
+  }
 
   std::int64_t GoodsLines() const noexcept { return goodsLines_; }
   std::int64_t UpdatedLines() const noexcept { return updated_; }
@@ -76,6 +87,7 @@ public:
 private:
   void FlushOrder();
   void FlushLocaleHint();
+  void FlushRetryNotes();
 
   TSink sink_;
   std::string listFile_;
@@ -84,6 +96,10 @@ private:
   std::int64_t goodsLines_ = 0;
   std::int64_t updated_ = 0;
   std::array<std::int64_t, kKeptReasonCount> kept_{};
+  std::int64_t answeredOnRetry_ = 0;
+  bool retriesGivenUp_ = false;
+  // The orders not asked are said once, not an order at a time.
+  bool notAskedSaid_ = false;
 
   // The order now being walked, and its first kept goods line.
   std::string order_;
