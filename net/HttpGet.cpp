@@ -48,7 +48,8 @@ std::string RetryAfterOf(const TStringList& headers) {
 }
 
 // One GET with a fresh client; on Ok `take` gets the body.
-template <typename Take> THttpGetResult GetWithFreshClient(const std::string& url, const THttpGetOptions& options, Take take) {
+template <typename Take>
+THttpGetResult GetWithFreshClient(const std::string& url, const THttpGetOptions& options, Take take) {
   THttpClient client;
   client.MaxBodySize = kHttpGetLinesMaxBody;
   client.SetTimeouts(options.Timeouts);

@@ -45,7 +45,7 @@ struct THttpGetResult {
   int ErrorCode = 0;           // the socket's error code when !Ok (10060 time-out, 10061 refused, 10004 stopped...)
   std::string Error;           // its text
   THttpFailure Failure = THttpFailure::None; // what ErrorCode means for the caller; None when Ok
-  std::string RetryAfter; // the answer's Retry-After value, trimmed; empty when it sent none
+  std::string RetryAfter;                    // the answer's Retry-After value, trimmed; empty when it sent none
 };
 
 // A result that failed with the socket's code and its text, the reason

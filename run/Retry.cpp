@@ -23,7 +23,7 @@ std::optional<std::chrono::system_clock::time_point> HttpDate(const std::string&
   char month[4] = {};
   std::tm tm{};
   char zone[4] = {};
-  if (std::sscanf(value.c_str(), "%3s %d %3s %d %d:%d:%d %3s", weekday, &tm.tm_mday, month, &tm.tm_year, &tm.tm_hour,
+  if (std::sscanf(value.c_str(), "%3s, %d %3s %d %d:%d:%d %3s", weekday, &tm.tm_mday, month, &tm.tm_year, &tm.tm_hour,
                   &tm.tm_min, &tm.tm_sec, zone) != 8 ||
       std::strcmp(zone, "GMT") != 0)
     return std::nullopt;
@@ -114,7 +114,8 @@ std::optional<milliseconds> TRetries::NextWait(const THttpGetResult& result, int
   }
   // Full jitter: a random wait up to 1 s, 2 s, 4 s ... 60 s, so that the
   // requests in flight do not come back all at once.
-  const milliseconds cap = tries > 6 ? milliseconds(kMaxBackoff) : std::min<milliseconds>(kMaxBackoff, std::chrono::seconds(1LL << (tries - 1)));
+  const milliseconds cap = tries > 6 ? milliseconds(kMaxBackoff)
+                                     : std::min<milliseconds>(kMaxBackoff, std::chrono::seconds(1LL << (tries - 1)));
   return milliseconds(static_cast<std::int64_t>(sources_.Random() * static_cast<double>(cap.count())));
 }
 
@@ -136,7 +137,9 @@ THttpPoolAnswer TRetries::Get(const std::string& url, const THttpGetOptions& opt
   }
   THttpPoolAnswer answer;
   for (int tries = 1;; ++tries) {
-    if (!AwaitPause(options.Hook)) return StoppedAnswer(tries - 1);
+    // A new order's request waits out a pause the service asked for; the
+    // retries have waited their own time already.
+    if (tries == 1 && !AwaitPause(options.Hook)) return StoppedAnswer(0);
     answer = fetch(url, options);
     answer.Tries = tries;
     if (tries > retries_ || !WantsAgain(answer)) break;
