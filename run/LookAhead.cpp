@@ -74,6 +74,11 @@ bool ReadColumn(TFbQuery& list, const char* name, const char* whenNull, std::str
   }
 }
 
+// What one goods line read ahead holds, roughly: its texts and the entry.
+std::size_t LineBytes(const TListedLine& line) {
+  return sizeof(TListedLine) + line.Order.capacity() + line.KeyError.capacity();
+}
+
 } // namespace
 
 TListedLine TListedLines::ReadRow() {
@@ -88,22 +93,32 @@ TListedLine TListedLines::ReadRow() {
 }
 
 void TListedLines::ReadAhead() {
-  // After a termination signal no new request starts.
-  while (ahead_.size() < kMaxLinesAhead && !ProcessStopRequested() && !list_.AtEnd()) {
-    TListedLine line = ReadRow();
-    const bool newOrder = StartsNewOrder(line, lastOrder_);
-    if (newOrder && requests_.Pending() >= requests_.Limit()) return;
-    if (newOrder) {
-      requests_.Start(line.Order);
-      lastOrder_ = line.Order;
+  // After a termination signal no new request starts. A failure of the list
+  // query (or of starting a request) waits where it happened: the walk meets
+  // it once it has taken every goods line read before it, as it would have
+  // without reading ahead.
+  while (!failed_ && ahead_.size() < kMaxLinesAhead && aheadBytes_ < kMaxBytesAhead && !ProcessStopRequested() &&
+         !list_.AtEnd()) {
+    try {
+      TListedLine line = ReadRow();
+      const bool newOrder = StartsNewOrder(line, lastOrder_);
+      if (newOrder && requests_.Pending() >= requests_.Limit()) return;
+      if (newOrder) {
+        requests_.Start(line.Order);
+        lastOrder_ = line.Order;
+      }
+      aheadBytes_ += LineBytes(line);
+      ahead_.push_back(std::move(line));
+      list_.FetchNext();
+    } catch (...) {
+      failed_ = std::current_exception();
     }
-    ahead_.push_back(std::move(line));
-    list_.FetchNext();
   }
 }
 
 bool TListedLines::AtEnd() {
   if (requests_.Ahead()) ReadAhead();
+  if (ahead_.empty() && failed_) std::rethrow_exception(failed_);
   return ahead_.empty() && list_.AtEnd();
 }
 
@@ -118,6 +133,7 @@ const TListedLine& TListedLines::Current() {
 
 void TListedLines::Advance() {
   if (!ahead_.empty()) {
+    aheadBytes_ -= LineBytes(ahead_.front());
     ahead_.pop_front();
     return;
   }

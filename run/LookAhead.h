@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -100,8 +101,10 @@ public:
   // Done with the current goods line.
   void Advance();
 
-  // The most lines read ahead at once.
+  // The most lines read ahead at once, and the most bytes they may hold
+  // (order numbers and messages are texts of any length).
   static constexpr std::size_t kMaxLinesAhead = 4096;
+  static constexpr std::size_t kMaxBytesAhead = 4 * 1024 * 1024;
 
 private:
   void ReadAhead();
@@ -110,10 +113,13 @@ private:
   TFbQuery& list_;
   TOrderRequests& requests_;
   std::deque<TListedLine> ahead_;
+  std::size_t aheadBytes_ = 0;
   // The order whose request was started last, as the walk compares them.
   std::string lastOrder_;
   bool rowRead_ = false;
   TListedLine row_;
+  // What reading ahead raised, for the walk to meet at its row.
+  std::exception_ptr failed_;
 };
 
 } // namespace od

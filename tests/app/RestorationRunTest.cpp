@@ -21,6 +21,7 @@
 #include <clocale>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -70,8 +71,11 @@ private:
 
 // One run of the program's statements against `db`, asking `service`.
 struct TRun {
-  TRun(const test::TestDatabase& db, const demo::TOrderService& service) {
+  // `adjust` changes the settings before the components are made of them.
+  TRun(const test::TestDatabase& db, const demo::TOrderService& service,
+       const std::function<void(TRunSettings&)>& adjust = {}) {
     settings = Form2Description;
+    if (adjust) adjust(settings);
     settings.DBName = db.Path();
     settings.DBParams = test::TestDBParams();
     settings.ServiceHost = service.Host();
@@ -547,6 +551,33 @@ TEST_F(RestorationRunTest, RetriesAnswerWhatPassesAndSayHowOftenTheyAsked) {
                             "orderdates: 2 orders were answered only on a retry",
                             "orderdates: updated 3 of 4 goods lines; kept: request failed 1, answer without a date 0, "
                             "update refused 0"}));
+}
+
+// The list query fails at its fifth row (a division by zero in its
+// condition): read ahead or not, the run meets the failure there, after the
+// four goods lines before it, with the same report.
+TEST_F(RestorationRunTest, AListQueryFailureIsMetAtItsRowWithRequestsInFlight) {
+  std::map<int, std::vector<std::string>> reports;
+  for (const int parallel : {1, 8}) {
+    SCOPED_TRACE(parallel);
+    test::TestDatabase db("listfails");
+    apptest::CreateOrderSchema(db);
+    apptest::InsertGoods(db, {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}, {8, 8}});
+    demo::TOrderService service([](const std::string&) { return demo::TOrderService::TextReply(200, kAnswer); }, 0,
+                                parallel);
+    TRun run(db, service, [](TRunSettings& settings) {
+      settings.SQLListZakaz = {"SELECT ID, ZAKAZ_ID FROM TBL_ZAKAZ_TOVARS WHERE 1 / (ID - 5) IS NOT NULL"};
+    });
+    run.settings.Parallel = parallel;
+    run.Execute();
+    EXPECT_EQ(run.run->State(), TRunState::Stopped);
+    EXPECT_EQ(run.view.Steps, 4);
+    ASSERT_FALSE(run.report.empty());
+    EXPECT_TRUE(run.report.back().starts_with("orderdates: stopped before the commit after 4 goods lines"))
+        << run.report.back();
+    reports[parallel] = run.report;
+  }
+  EXPECT_EQ(reports[8], reports[1]);
 }
 
 } // namespace
