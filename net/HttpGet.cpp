@@ -54,6 +54,7 @@ THttpGetResult GetWithFreshClient(const std::string& url, const THttpGetOptions&
   client.MaxBodySize = kHttpGetLinesMaxBody;
   client.SetTimeouts(options.Timeouts);
   client.Sock->WaitHook = options.Hook;
+  client.Sock->Resolver = options.Resolver;
   const bool ok = client.PerformRequest("GET", url);
   THttpGetResult result;
   if (ok) {

@@ -52,9 +52,14 @@ struct THttpGetResult {
 // read from the code.
 THttpGetResult FailedHttpGet(int errorCode, std::string error);
 
+class THostResolver;
+
 struct THttpGetOptions {
   THttpTimeouts Timeouts;
   const THttpWaitHook* Hook = nullptr;
+  // Where the host is looked up; null: the system, on the requesting
+  // thread, for each request.
+  THostResolver* Resolver = nullptr;
 };
 
 // One GET with a fresh client: on Ok the body's lines replace `lines`; on

@@ -5,6 +5,7 @@
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
+#include "net/HostResolver.h"
 #include "net/HttpClient.h"
 #include "run/ErrorText.h"
 #include "run/ExitStatus.h"
@@ -130,7 +131,10 @@ void TRestorationRun::Walk() {
                              view_.Waiting();
                              return !ProcessStopRequested();
                            }};
+  // The service's host is looked up once for the run, not once a request.
+  THostResolver resolver;
   THttpGetOptions options;
+  options.Resolver = &resolver;
   if (settings_.AnswerTimeout > 0) options.Timeouts = THttpTimeouts::AnswerWithin(settings_.AnswerTimeout);
   TRetries retries(settings_.Retry, ReadsAsSendDate);
   // However the run ends, the report says what the retries came to.
