@@ -33,6 +33,13 @@ bool ReadsAsSendDate(const std::string& line) {
   }
 }
 
+// However the run ends, the report says what the retries came to.
+struct TRetryNotesAtEnd {
+  TRunReport& report;
+  const TRetries& retries;
+  ~TRetryNotesAtEnd() { report.SetRetryNotes(retries.AnsweredOnRetry(), retries.BudgetSpent()); }
+};
+
 // One database step of a goods line: whatever it raises keeps the goods line,
 // with the database's words as the reason.
 template <typename Step> std::optional<TGoodsLineOutcome> DatabaseStep(Step&& step) {
@@ -137,12 +144,7 @@ void TRestorationRun::Walk() {
   options.Resolver = &resolver;
   if (settings_.AnswerTimeout > 0) options.Timeouts = THttpTimeouts::AnswerWithin(settings_.AnswerTimeout);
   TRetries retries(settings_.Retry, ReadsAsSendDate);
-  // However the run ends, the report says what the retries came to.
-  struct RetryNotesAtEnd {
-    TRunReport& report;
-    const TRetries& retries;
-    ~RetryNotesAtEnd() { report.SetRetryNotes(retries.AnsweredOnRetry(), retries.BudgetSpent()); }
-  } retryNotesAtEnd{report_, retries};
+  const TRetryNotesAtEnd retryNotesAtEnd{report_, retries};
   TOrderRequests requests(
       settings_.Parallel, options, [this](const std::string& order) { return OrderUrl(settings_.ServiceHost, order); },
       [&retries](const std::string& url, const THttpGetOptions& options) {
