@@ -15,6 +15,9 @@ namespace od {
 namespace {
 
 constexpr int kMaxParallel = 64;
+constexpr int kMaxRetry = 10;
+// More silent orders than this in a row are not worth waiting for.
+constexpr int kMaxGiveUpAfter = 100000;
 // An hour: longer than any answer is worth waiting for, short of no bound.
 constexpr int kMaxTimeoutSeconds = 3600;
 // The help's first column: "  --database CONNECTION  " and the rows under it.
@@ -115,6 +118,18 @@ std::optional<std::string> TakeTimeout(TStartup& startup, const std::string& val
   return std::nullopt;
 }
 
+std::optional<std::string> TakeRetry(TStartup& startup, const std::string& value) {
+  if (!ReadWholeNumber(value, 0, kMaxRetry, startup.Settings.Retry))
+    return Wants("retry", "a number from 0 to " + std::to_string(kMaxRetry), value);
+  return std::nullopt;
+}
+
+std::optional<std::string> TakeGiveUpAfter(TStartup& startup, const std::string& value) {
+  if (!ReadWholeNumber(value, 0, kMaxGiveUpAfter, startup.Settings.GiveUpAfter))
+    return Wants("give-up-after", "a number from 0 to " + std::to_string(kMaxGiveUpAfter), value);
+  return std::nullopt;
+}
+
 std::optional<std::string> TakeNoWindow(TStartup& startup, const std::string& /*value*/) {
   startup.NoWindow = true;
   return std::nullopt;
@@ -176,6 +191,17 @@ constexpr std::array kOptions{
             "the longest wait for one answer of the service (by\n"
             "default 90 s a wait, two minutes a request)",
             nullptr, TakeTimeout},
+    TOption{"retry", "N",
+            "ask an order's request again up to N times (0 to 10;\n"
+            "0 by default) when it failed in a way that may pass:\n"
+            "refused, reset, timed out or cut short, a name lookup\n"
+            "that failed for now, 408, 429, 500, 502, 503 or 504\n"
+            "without a date; never an answer the service meant",
+            nullptr, TakeRetry},
+    TOption{"give-up-after", "K",
+            "ask no more orders after K orders in a row had no\n"
+            "answer at all (10 by default; 0: never give up)",
+            nullptr, TakeGiveUpAfter},
     TOption{"no-window", "",
             "run in the terminal, without a window or a display:\n"
             "a progress line when standard error is a terminal,\n"

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/StopSignals.h"
+#include "net/HostResolver.h"
 
 namespace od {
 
@@ -107,7 +108,9 @@ void TBlockSocket::ResolveAddress(TVarSin& address, const std::string& host, con
   TSocketFamily family = family_;
   if (socket_ == -1 && family_ == SF_Any) family = IsIPv4Text(host) ? SF_IP4 : IsIPv6Text(host) ? SF_IP6 : SF_Any;
   const int addressFamily = family == SF_IP4 ? AF_INET : family == SF_IP6 ? AF_INET6 : AF_UNSPEC;
-  lastError_ = FillAddress(address, host, port, addressFamily, SocketProtocol(), SocketType(), PreferIP4);
+  lastError_ = Resolver != nullptr
+                   ? Resolver->Resolve(address, host, port, WaitWithinDeadline(ConnectTimeout), WaitHook)
+                   : FillAddress(address, host, port, addressFamily, SocketProtocol(), SocketType(), PreferIP4);
   lastErrorText_ = GetErrorDescEx();
   DoStatus(HR_ResolvingEnd, NumericAddress(address) + ":" + std::to_string(PortNumber(address)));
 }
@@ -253,6 +256,8 @@ void TBlockSocket::PlainConnect(const std::string& host, const std::string& port
     if (lastError_ == 0) {
       lastError_ = ConnectWithinTimeout(address);
       lastErrorText_ = GetErrorDescEx();
+      // The host may have moved: the next connect looks it up again.
+      if (lastError_ != 0 && lastError_ != WsaError::Interrupted && Resolver != nullptr) Resolver->Forget(host, port);
     }
     if (lastError_ == 0) {
       ReadAhead.clear();

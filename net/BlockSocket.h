@@ -59,6 +59,7 @@ struct TSocketOption {
 };
 
 class TBlockSocket;
+class THostResolver;
 
 using THookSocketStatus = std::function<void(TBlockSocket& sender, THookSocketReason reason, const std::string& text)>;
 using THookDataFilter = std::function<void(TBlockSocket& sender, std::string& bytes)>;
@@ -104,6 +105,11 @@ public:
   // while one goes on (see THttpWaitHook); null for none. It must outlive
   // every wait it is set for.
   const THttpWaitHook* WaitHook = nullptr;
+  // Where a connect looks its host up, bounded by the connect's time-out and
+  // asking WaitHook; null for the system's lookup on this thread. Told when
+  // a connect to the address it gave fails. It must outlive the socket's
+  // connects.
+  THostResolver* Resolver = nullptr;
 
   int SocketHandle() const noexcept { return socket_; }
   int LastErrorCode() const noexcept { return lastError_; }

@@ -1,7 +1,11 @@
 #include "net/HttpGet.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "base/Ascii.h"
 #include "net/HttpClient.h"
+#include "net/HttpText.h"
 #include "net/SocketErrors.h"
 
 namespace od {
@@ -46,11 +50,23 @@ THttpGetResult FailedHttpGet(int errorCode, std::string error) {
   return result;
 }
 
-THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
+namespace {
+
+// The Retry-After header of an answer, trimmed; empty when none came.
+std::string RetryAfterOf(const TStringList& headers) {
+  for (const std::string& header : headers)
+    if (httptext::StartsWith(UpperAscii(header), "RETRY-AFTER:")) return Trim(header.substr(12));
+  return std::string();
+}
+
+// One GET with a fresh client; on Ok `take` gets the body.
+template <typename Take>
+THttpGetResult GetWithFreshClient(const std::string& url, const THttpGetOptions& options, Take take) {
   THttpClient client;
   client.MaxBodySize = kHttpGetLinesMaxBody;
   client.SetTimeouts(options.Timeouts);
   client.Sock->WaitHook = options.Hook;
+  client.Sock->Resolver = options.Resolver;
   bool connected = false;
   client.Sock->OnAfterConnect = [&connected](TBlockSocket&) { connected = true; };
   const bool ok = client.PerformRequest("GET", url);
@@ -58,7 +74,7 @@ THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const TH
   if (ok) {
     if (client.Document.Remaining().substr(0, 3) == "\xEF\xBB\xBF")
       client.Document.Seek(3, TMemoryStream::Origin::Current);
-    lines.LoadFromStream(client.Document);
+    take(client.Document);
   } else {
     const int code = client.Sock->LastErrorCode();
     std::string error = client.Sock->LastErrorText();
@@ -70,7 +86,28 @@ THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const TH
   result.Location = LocationOf(client.Headers);
   result.StatusLine = client.StatusLine;
   result.ResultCode = client.StatusLine.empty() ? 0 : client.ResultCode;
+  if (!client.StatusLine.empty()) result.RetryAfter = RetryAfterOf(client.Headers);
   return result;
+}
+
+} // namespace
+
+THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
+  return GetWithFreshClient(url, options, [&lines](TMemoryStream& body) { lines.LoadFromStream(body); });
+}
+
+THttpGetResult HttpGetFirstLine(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
+  return GetWithFreshClient(url, options, [&lines](TMemoryStream& body) {
+    lines.Clear();
+    std::size_t after = 0;
+    TStringList::ForEachLine(body.Remaining(), [&](std::string_view line) {
+      if (lines.Count() > 0 && TrimView(line).empty()) return true;
+      lines.Add(std::string(line.substr(0, kHttpFirstLineMax)));
+      if (lines.Count() == 1) return true;
+      after += std::min(line.size(), kHttpFirstLineMax);
+      return after < kHttpLinesAfterFirst;
+    });
+  });
 }
 
 bool HttpGetLines(const std::string& url, TStringList& lines) {

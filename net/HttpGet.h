@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -49,15 +50,21 @@ struct THttpGetResult {
   bool Connected = false;
   // The answer's Location header, when it has one (a 3xx says where to).
   std::string Location;
+  std::string RetryAfter; // the answer's Retry-After value, trimmed; empty when it sent none
 };
 
 // A result that failed with the socket's code and its text, the reason
 // read from the code.
 THttpGetResult FailedHttpGet(int errorCode, std::string error);
 
+class THostResolver;
+
 struct THttpGetOptions {
   THttpTimeouts Timeouts;
   const THttpWaitHook* Hook = nullptr;
+  // Where the host is looked up; null: the system, on the requesting
+  // thread, for each request.
+  THostResolver* Resolver = nullptr;
 };
 
 // One GET with a fresh client: on Ok the body's lines replace `lines`; on
@@ -65,6 +72,21 @@ struct THttpGetOptions {
 // the body is not part of its first line: a script saved with one sends it
 // before every answer, invisible wherever the line is shown.
 THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options);
+// The longest first line HttpGetFirstLine keeps: far more than any date or
+// report shows, and little enough that many answers waiting cost nothing.
+constexpr std::size_t kHttpFirstLineMax = 64 * 1024;
+
+// After the first line, the lines with text that HttpGetFirstLine keeps, in
+// bytes: enough for the start of a page that says why an order was refused.
+constexpr std::size_t kHttpLinesAfterFirst = 1024;
+
+// One GET with a fresh client that keeps only what a caller of one line
+// needs: on Ok `lines` holds the body's first line (cut after
+// kHttpFirstLineMax bytes), or nothing when the body has none, and after it
+// the lines with text that follow (blank ones left out) up to
+// kHttpLinesAfterFirst bytes; the body itself is freed with the client. A
+// body of a million line breaks costs one line.
+THttpGetResult HttpGetFirstLine(const std::string& url, TStringList& lines, const THttpGetOptions& options);
 // The same with the default time-outs and no hook: true when Ok.
 bool HttpGetLines(const std::string& url, TStringList& lines);
 // The same; on false `error` says why, as the socket describes its last

@@ -1,6 +1,10 @@
 #include "net/HttpGetPool.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <exception>
 #include <system_error>
 
@@ -15,10 +19,30 @@ THttpGetResult AbandonedResult() {
   return FailedHttpGet(WsaError::Interrupted, SocketErrorText(WsaError::Interrupted));
 }
 
+// Makes the worker's waits ask their hook at once.
+void Wake(int fd) {
+  if (fd == -1) return;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] const ssize_t written = ::write(fd, &one, sizeof(one));
+}
+
+// Clears the worker's wake descriptor before its next request.
+void Rearm(int fd) {
+  std::uint64_t count = 0;
+  [[maybe_unused]] const ssize_t read = ::read(fd, &count, sizeof(count));
+}
+
 } // namespace
 
-THttpGetPool::THttpGetPool(int workers, THttpGetOptions options)
-    : maxWorkers_(static_cast<std::size_t>(std::max(workers, 1))), options_(std::move(options)) {
+THttpPoolAnswer FetchFirstLine(const std::string& url, const THttpGetOptions& options) {
+  THttpPoolAnswer answer;
+  answer.Result = HttpGetFirstLine(url, answer.Lines, options);
+  return answer;
+}
+
+THttpGetPool::THttpGetPool(int workers, THttpGetOptions options, THttpFetch fetch)
+    : maxWorkers_(static_cast<std::size_t>(std::max(workers, 1))), options_(std::move(options)),
+      fetch_(std::move(fetch)) {
   options_.Hook = nullptr;
 }
 
@@ -97,6 +121,7 @@ THttpPoolAnswer THttpGetPool::Take(std::size_t ticket, const THttpWaitHook* hook
       const TSlot& slot = slots_.at(ticket);
       if (slot.Started) {
         slot.GivenUp->store(true);
+        Wake(slot.WakeFd);
       } else {
         queue_.erase(std::find(queue_.begin(), queue_.end(), ticket));
       }
@@ -122,19 +147,37 @@ void THttpGetPool::Abandon() {
     slot.Answer.Result = AbandonedResult();
   }
   queue_.clear();
+  for (const int fd : wakeFds_) Wake(fd);
   work_.notify_all();
   answered_.notify_all();
 }
 
 void THttpGetPool::Work() {
+  // Written when this worker's request is given up on or the pool is
+  // abandoned; without one (no descriptors left) the waits still ask the
+  // hook every interval.
+  const int wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  struct CloseAtEnd {
+    int fd;
+    ~CloseAtEnd() {
+      if (fd != -1) ::close(fd);
+    }
+  } closeAtEnd{wakeFd};
   // Set by a taker that gives up on this worker's request, under mutex_ and
   // only while the request is in flight.
   std::atomic<bool> givenUp{false};
   THttpWaitHook hook{kWorkerInterval,
-                     [this, &givenUp] { return !abandoned_.load() && !givenUp.load() && !ProcessStopRequested(); }};
+                     [this, &givenUp] { return !abandoned_.load() && !givenUp.load() && !ProcessStopRequested(); },
+                     wakeFd};
   THttpGetOptions options = options_;
   options.Hook = &hook;
   std::unique_lock<std::mutex> lock(mutex_);
+  if (wakeFd != -1) wakeFds_.push_back(wakeFd);
+  struct Unlist {
+    std::vector<int>& fds;
+    int fd;
+    ~Unlist() { std::erase(fds, fd); } // under mutex_: the lock outlives this
+  } unlist{wakeFds_, wakeFd};
   while (true) {
     ++idle_;
     work_.wait(lock, [this] { return abandoned_ || !queue_.empty(); });
@@ -145,25 +188,13 @@ void THttpGetPool::Work() {
     TSlot& slot = slots_.at(ticket);
     slot.Started = true;
     givenUp.store(false);
+    if (wakeFd != -1) Rearm(wakeFd);
     slot.GivenUp = &givenUp;
+    slot.WakeFd = wakeFd;
     const std::string url = std::move(slot.Url);
     lock.unlock();
 
-    THttpPoolAnswer answer;
-    if (ProcessStopRequested()) {
-      // Its first wait would end it anyway.
-      answer.Result = AbandonedResult();
-    } else {
-      // A worker thread must not end the process with an exception: what
-      // the request raised becomes its failed answer.
-      try {
-        answer.Result = HttpGetLines(url, answer.Lines, options);
-      } catch (const ESocketError& error) {
-        answer.Result = FailedHttpGet(error.ErrorCode(), error.ErrorMessage());
-      } catch (const std::exception& error) {
-        answer.Result = FailedHttpGet(WsaError::SystemNotReady, error.what());
-      }
-    }
+    THttpPoolAnswer answer = Fetch(url, options);
 
     lock.lock();
     // Gone when its taker gave up on it; done already when the pool was
@@ -173,6 +204,22 @@ void THttpGetPool::Work() {
     taken->second.Answer = std::move(answer);
     taken->second.Done = true;
     answered_.notify_all();
+  }
+}
+
+THttpPoolAnswer THttpGetPool::Fetch(const std::string& url, const THttpGetOptions& options) const {
+  // Its first wait would end it anyway.
+  if (ProcessStopRequested()) return THttpPoolAnswer{AbandonedResult(), {}};
+  // A worker thread must not end the process with an exception: what the
+  // request raised becomes its failed answer.
+  try {
+    return fetch_(url, options);
+  } catch (const ESocketError& error) {
+    return THttpPoolAnswer{FailedHttpGet(error.ErrorCode(), error.ErrorMessage()), {}};
+  } catch (const std::exception& error) {
+    return THttpPoolAnswer{FailedHttpGet(WsaError::SystemNotReady, error.what()), {}};
+  } catch (...) {
+    return THttpPoolAnswer{FailedHttpGet(WsaError::SystemNotReady, "unknown exception"), {}};
   }
 }
 

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -26,8 +27,17 @@ namespace od {
 // One answer as the pool hands it back.
 struct THttpPoolAnswer {
   THttpGetResult Result;
-  TStringList Lines; // the body's lines when Result.Ok
+  TStringList Lines; // the body's first line when Result.Ok and it has one
+  int Tries = 1;     // how many times the request was made
 };
+
+// How a worker makes one request: HttpGetFirstLine by default; a caller may
+// put more around it (tries again, say), waiting only through the hook that
+// `options` carries, so that the pool's stop ends those waits too.
+using THttpFetch = std::function<THttpPoolAnswer(const std::string& url, const THttpGetOptions& options)>;
+
+// The default fetch: one HttpGetFirstLine.
+THttpPoolAnswer FetchFirstLine(const std::string& url, const THttpGetOptions& options);
 
 // Up to `workers` GETs at once, each on a worker thread with a fresh client
 // (one HttpGetLines call per URL, never repeated). Requests start in the order
@@ -41,10 +51,12 @@ public:
   // `options.Hook` is ignored: the workers' waits use a hook of the pool's
   // own (every kWorkerInterval) that abandons the request once the pool is
   // abandoned, its taker has given up on it or a termination signal has
-  // arrived. Signals reach the main thread only, so the workers ask for them
-  // rather than being woken; their signal mask stays as they inherit it.
-  // `workers` below 1 counts as 1.
-  THttpGetPool(int workers, THttpGetOptions options);
+  // arrived. Abandoning and giving up also wake each worker's waits through
+  // an eventfd of its own, so that they end at once even while data keeps
+  // arriving. Signals reach the main thread only, so the workers ask for
+  // them rather than being woken; their signal mask stays as they inherit
+  // it. `workers` below 1 counts as 1.
+  THttpGetPool(int workers, THttpGetOptions options, THttpFetch fetch = FetchFirstLine);
   // Abandons what is queued or in flight and joins the workers: within about
   // a second even when every request hangs on a silent server.
   ~THttpGetPool();
@@ -80,16 +92,20 @@ private:
     bool Done = false;
     // The flag its worker's wait hook asks while the request is in flight.
     std::atomic<bool>* GivenUp = nullptr;
+    int WakeFd = -1; // that worker's wake descriptor
     THttpPoolAnswer Answer;
   };
 
   void Work();
+  // The fetch of one request; whatever it raises becomes its failed answer.
+  THttpPoolAnswer Fetch(const std::string& url, const THttpGetOptions& options) const;
   // Starts one more worker when the queue holds more requests than there
   // are idle workers and the limit allows. Called with mutex_ held.
   void AddWorkerIfNeeded();
 
   const std::size_t maxWorkers_;
   THttpGetOptions options_;
+  const THttpFetch fetch_;
 
   mutable std::mutex mutex_;
   std::condition_variable work_;                 // workers: a request queued, or abandoned
@@ -99,6 +115,7 @@ private:
   std::size_t nextTicket_ = 0;
   std::size_t idle_ = 0; // workers waiting for a request
   std::vector<std::thread> workers_;
+  std::vector<int> wakeFds_; // every worker's, while it runs
   // Written under mutex_; read without it by the workers' wait hook.
   std::atomic<bool> abandoned_{false};
 };

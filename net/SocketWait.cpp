@@ -65,12 +65,26 @@ bool TBlockSocket::PollSystem(int timeout, short events, short* revents) {
     lastError_ = ErrnoToWsaError(ENOTSOCK);
     return false;
   }
-  pollfd p{socket_, events, 0};
+  // The hook's wake descriptor is polled beside the socket: once it fires,
+  // the hook is asked at once, however busy the socket is.
+  const int wakeFd = HookSlice() > 0 ? WaitHook->WakeFd : -1;
+  pollfd fds[2] = {{socket_, events, 0}, {wakeFd, POLLIN, 0}};
+  pollfd& p = fds[0];
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout < 0 ? 0 : timeout);
   int remaining = timeout;
   int result;
   while (true) {
-    result = ::poll(&p, 1, remaining);
+    result = ::poll(fds, wakeFd != -1 ? 2 : 1, remaining);
+    if (result > 0 && fds[1].revents != 0) {
+      // Asked before the socket's news, which may keep coming for good; a
+      // hook that lets the wait go on is not woken again in this wait.
+      if (!WaitGoesOn()) return false;
+      fds[1].fd = -1;
+      if (p.revents == 0) {
+        result = -1;
+        errno = EINTR;
+      }
+    }
     if (result != -1 || errno != EINTR) break;
     // A termination signal ends the wait, and the request with it.
     if (ProcessStopRequested()) break;

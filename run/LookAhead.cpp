@@ -8,28 +8,45 @@
 namespace od {
 
 TOrderRequests::TOrderRequests(int parallel, THttpGetOptions options,
-                               std::function<std::string(const std::string&)> url, const THttpWaitHook& hook)
+                               std::function<std::string(const std::string&)> url, THttpFetch fetch,
+                               const THttpWaitHook& hook, int giveUpAfter)
     : limit_(static_cast<std::size_t>(parallel > 1 ? parallel : 1)), options_(std::move(options)), url_(std::move(url)),
-      hook_(hook) {
-  if (parallel > 1) pool_ = std::make_unique<THttpGetPool>(parallel, options_);
+      fetch_(std::move(fetch)), hook_(hook), silence_(giveUpAfter) {
+  if (parallel > 1) pool_ = std::make_unique<THttpGetPool>(parallel, options_, fetch_);
 }
 
 // The pool abandons what is still in flight: a run that stops waits for no
 // answer.
 TOrderRequests::~TOrderRequests() = default;
 
-void TOrderRequests::Start(const std::string& order) { started_.push_back({order, pool_->Submit(url_(order))}); }
+void TOrderRequests::Start(const std::string& order) {
+  if (givenUp_) return;
+  started_.push_back({order, pool_->Submit(url_(order))});
+}
+
+void TOrderRequests::GiveUp() {
+  givenUp_ = true;
+  started_.clear();
+  if (pool_ != nullptr) pool_->Abandon();
+}
 
 THttpPoolAnswer TOrderRequests::Answer(const std::string& order) {
+  THttpPoolAnswer answer;
   if (pool_ != nullptr && !started_.empty() && started_.front().Order == order) {
     const std::size_t ticket = started_.front().Ticket;
     started_.pop_front();
-    return pool_->Take(ticket, &hook_);
+    answer = pool_->Take(ticket, &hook_);
+  } else {
+    THttpGetOptions options = options_;
+    options.Hook = &hook_;
+    answer = fetch_(url_(order), options);
   }
-  THttpPoolAnswer answer;
-  THttpGetOptions options = options_;
-  options.Hook = &hook_;
-  answer.Result = HttpGetLines(url_(order), answer.Lines, options);
+  // Counted in the walk's order, so that any number of requests in flight
+  // gives the service up after the same order.
+  if (silence_.Note(answer.Result)) {
+    silentAfter_ = order;
+    GiveUp();
+  }
   return answer;
 }
 
@@ -57,6 +74,11 @@ bool ReadColumn(TFbQuery& list, const char* name, const char* whenNull, std::str
   }
 }
 
+// What one goods line read ahead holds, roughly: its texts and the entry.
+std::size_t LineBytes(const TListedLine& line) {
+  return sizeof(TListedLine) + line.Order.capacity() + line.KeyError.capacity();
+}
+
 } // namespace
 
 TListedLine TListedLines::ReadRow() {
@@ -71,22 +93,32 @@ TListedLine TListedLines::ReadRow() {
 }
 
 void TListedLines::ReadAhead() {
-  // After a termination signal no new request starts.
-  while (ahead_.size() < kMaxLinesAhead && !ProcessStopRequested() && !list_.AtEnd()) {
-    TListedLine line = ReadRow();
-    const bool newOrder = StartsNewOrder(line, lastOrder_);
-    if (newOrder && requests_.Pending() >= requests_.Limit()) return;
-    if (newOrder) {
-      requests_.Start(line.Order);
-      lastOrder_ = line.Order;
+  // After a termination signal no new request starts. A failure of the list
+  // query (or of starting a request) waits where it happened: the walk meets
+  // it once it has taken every goods line read before it, as it would have
+  // without reading ahead.
+  while (!failed_ && ahead_.size() < kMaxLinesAhead && aheadBytes_ < kMaxBytesAhead && !ProcessStopRequested() &&
+         !list_.AtEnd()) {
+    try {
+      TListedLine line = ReadRow();
+      const bool newOrder = StartsNewOrder(line, lastOrder_);
+      if (newOrder && requests_.Pending() >= requests_.Limit()) return;
+      if (newOrder) {
+        requests_.Start(line.Order);
+        lastOrder_ = line.Order;
+      }
+      aheadBytes_ += LineBytes(line);
+      ahead_.push_back(std::move(line));
+      list_.FetchNext();
+    } catch (...) {
+      failed_ = std::current_exception();
     }
-    ahead_.push_back(std::move(line));
-    list_.FetchNext();
   }
 }
 
 bool TListedLines::AtEnd() {
   if (requests_.Ahead()) ReadAhead();
+  if (ahead_.empty() && failed_) std::rethrow_exception(failed_);
   return ahead_.empty() && list_.AtEnd();
 }
 
@@ -101,6 +133,7 @@ const TListedLine& TListedLines::Current() {
 
 void TListedLines::Advance() {
   if (!ahead_.empty()) {
+    aheadBytes_ -= LineBytes(ahead_.front());
     ahead_.pop_front();
     return;
   }

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "net/HttpGetPool.h"
+#include "run/Retry.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <string>
@@ -37,10 +39,13 @@ inline bool StartsNewOrder(const TListedLine& line, const std::string& lastAsked
 // order's first goods line is listed, on a worker of a pool.
 class TOrderRequests {
 public:
-  // `url` turns an order number into its request's URL. `hook` is called
-  // while the walk waits for an answer; returning false abandons it.
+  // `url` turns an order number into its request's URL; `fetch` makes one
+  // order's request (with its retries, say). `hook` is called while the
+  // walk waits for an answer; returning false abandons it.
+  // After `giveUpAfter` orders in a row without any answer (0: never) no
+  // more orders are asked.
   TOrderRequests(int parallel, THttpGetOptions options, std::function<std::string(const std::string&)> url,
-                 const THttpWaitHook& hook);
+                 THttpFetch fetch, const THttpWaitHook& hook, int giveUpAfter);
   ~TOrderRequests();
   TOrderRequests(const TOrderRequests&) = delete;
   TOrderRequests& operator=(const TOrderRequests&) = delete;
@@ -53,13 +58,24 @@ public:
   void Start(const std::string& order);
   // The order's answer: the one started for it, or a request made now.
   THttpPoolAnswer Answer(const std::string& order);
+  // No more requests: those in flight are abandoned, none starts again.
+  void GiveUp();
+  // The order after which the service was given up on; empty while it is
+  // still asked.
+  const std::string& SilentAfter() const noexcept { return silentAfter_; }
+  // The requests are over: the workers end now, not with the run.
+  void Close() { pool_.reset(); }
 
 private:
   const std::size_t limit_;
   const THttpGetOptions options_;
   const std::function<std::string(const std::string&)> url_;
+  const THttpFetch fetch_;
   const THttpWaitHook& hook_;
   std::unique_ptr<THttpGetPool> pool_;
+  bool givenUp_ = false;
+  TSilentService silence_;
+  std::string silentAfter_;
   struct TStarted {
     std::string Order;
     std::size_t Ticket;
@@ -85,8 +101,10 @@ public:
   // Done with the current goods line.
   void Advance();
 
-  // The most lines read ahead at once.
+  // The most lines read ahead at once, and the most bytes they may hold
+  // (order numbers and messages are texts of any length).
   static constexpr std::size_t kMaxLinesAhead = 4096;
+  static constexpr std::size_t kMaxBytesAhead = 4 * 1024 * 1024;
 
 private:
   void ReadAhead();
@@ -95,10 +113,13 @@ private:
   TFbQuery& list_;
   TOrderRequests& requests_;
   std::deque<TListedLine> ahead_;
+  std::size_t aheadBytes_ = 0;
   // The order whose request was started last, as the walk compares them.
   std::string lastOrder_;
   bool rowRead_ = false;
   TListedLine row_;
+  // What reading ahead raised, for the walk to meet at its row.
+  std::exception_ptr failed_;
 };
 
 } // namespace od

@@ -5,12 +5,14 @@
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/Transaction.h"
+#include "net/HostResolver.h"
 #include "net/HttpClient.h"
 #include "run/AnswerReason.h"
 #include "run/ErrorText.h"
 #include "run/ExitStatus.h"
 #include "run/LookAhead.h"
 #include "run/OrderUrl.h"
+#include "run/Retry.h"
 #include "text/Cp1251.h"
 #include "text/DateTimeParse.h"
 #include "text/StringList.h"
@@ -22,6 +24,23 @@
 namespace od {
 
 namespace {
+
+// Whether an answer's first line is a send date the walk would write: the
+// retries never ask again for an answer that has one.
+bool ReadsAsSendDate(const std::string& line) {
+  try {
+    return HasDatePart(ParseDateTimeText(line));
+  } catch (...) {
+    return false;
+  }
+}
+
+// However the run ends, the report says what the retries came to.
+struct TRetryNotesAtEnd {
+  TRunReport& report;
+  const TRetries& retries;
+  ~TRetryNotesAtEnd() { report.SetRetryNotes(retries.AnsweredOnRetry(), retries.BudgetSpent()); }
+};
 
 // One database step of a goods line: whatever it raises keeps the goods line,
 // with the database's words as the reason.
@@ -124,11 +143,19 @@ void TRestorationRun::Walk() {
                              view_.Waiting();
                              return !ProcessStopRequested();
                            }};
+  // The service's host is looked up once for the run, not once a request.
+  THostResolver resolver;
   THttpGetOptions options;
+  options.Resolver = &resolver;
   if (settings_.AnswerTimeout > 0) options.Timeouts = THttpTimeouts::AnswerWithin(settings_.AnswerTimeout);
+  TRetries retries(settings_.Retry, ReadsAsSendDate);
+  const TRetryNotesAtEnd retryNotesAtEnd{report_, retries};
   TOrderRequests requests(
       settings_.Parallel, options, [this](const std::string& order) { return OrderUrl(settings_.ServiceHost, order); },
-      hook);
+      [&retries](const std::string& url, const THttpGetOptions& options) {
+        return retries.Get(url, options, FetchFirstLine);
+      },
+      hook, settings_.GiveUpAfter);
   TListedLines lines(*c_.SQLListZakaz, requests);
   TOrderAnswer answer;
   while (!lines.AtEnd()) {
@@ -143,6 +170,8 @@ void TRestorationRun::Walk() {
     if (outcome.Reason == TKeptReason::Stopped && !outcome.Updated) CountRestOfOrder(lines, outcome);
     lines.Advance();
   }
+  requests.Close();
+  report_.SetRetryNotes(retries.AnsweredOnRetry(), retries.BudgetSpent());
   Finish();
 }
 
@@ -188,7 +217,12 @@ TGoodsLineOutcome TRestorationRun::RestoreGoodsLine(const TListedLine& line, TOr
   // Whatever fails here costs this goods line only: it keeps its value and
   // the run goes on with the next one.
   if (!line.OrderRead) return TGoodsLineOutcome::Kept(TKeptReason::OrderUnusable, line.Order);
-  if (StartsNewOrder(line, answer.Order)) Ask(answer, line.Order, requests);
+  if (StartsNewOrder(line, answer.Order)) {
+    if (!requests.SilentAfter().empty())
+      return TGoodsLineOutcome::Kept(TKeptReason::NotAsked,
+                                     "the service stopped answering after order " + requests.SilentAfter());
+    Ask(answer, line.Order, requests);
+  }
   if (answer.Lines.Count() == 0) return answer.Unusable;
   return Write(line, answer);
 }
@@ -206,11 +240,13 @@ void TRestorationRun::Ask(TOrderAnswer& answer, const std::string& order, TOrder
     const bool stopped = result.Failure == THttpFailure::Stopped && ProcessStopRequested();
     answer.Unusable = TGoodsLineOutcome::Kept(stopped ? TKeptReason::Stopped : TKeptReason::RequestFailed,
                                               stopped ? std::string("the run was stopped before the answer came")
-                                                      : RequestFailureText(result, settings_.AnswerTimeout));
+                                                      : RequestFailureText(result, settings_.AnswerTimeout),
+                                              got.Tries);
   } else if (answer.Refused) {
     // The service refused the request: its status line, and the start of
     // the page that says why.
-    answer.Unusable = TGoodsLineOutcome::Kept(TKeptReason::RequestFailed, RefusedAnswerText(result, answer.Lines));
+    answer.Unusable =
+        TGoodsLineOutcome::Kept(TKeptReason::RequestFailed, RefusedAnswerText(result, answer.Lines), got.Tries);
   } else {
     answer.Unusable = TGoodsLineOutcome::Kept(TKeptReason::NoDate, std::string());
   }

@@ -33,6 +33,7 @@ constexpr std::array<TReasonWords, kKeptReasonCount> kReasonWords{{
     {"key not usable", "ключ строки нельзя передать точно", false},
     {"stopped", "прервано", false},
     {"order number not usable", "номер заказа не прочитан", false},
+    {"not asked", "не запрошено: сервис перестал отвечать", false},
 }};
 
 const TReasonWords& WordsOf(TKeptReason reason) { return kReasonWords[static_cast<size_t>(reason)]; }
@@ -148,11 +149,20 @@ void TRunReport::FlushOrder() {
   if (!orderOpen_) return;
   orderOpen_ = false;
   if (orderKept_ == 0) return;
+  if (orderFirstKept_.Reason == TKeptReason::NotAsked && orderKept_ == orderLines_) {
+    // Every order after the service went silent would say the same.
+    if (!notAskedSaid_)
+      sink_(std::string(kPrefix) + "every order from order " + ReportText(order_, 40) +
+            " on kept its value, not asked: " + ReportText(orderFirstKept_.Text, 400));
+    notAskedSaid_ = true;
+    return;
+  }
   std::string line = std::string(kPrefix) + (withoutOrder_ ? std::string() : "order " + ReportText(order_, 40) + ": ");
   line += orderKept_ == orderLines_ ? GoodsLineCount(orderKept_)
                                     : std::to_string(orderKept_) + " of " + GoodsLineCount(orderLines_);
   line += " kept, ";
   line += WordsOf(orderFirstKept_.Reason).English;
+  if (orderFirstKept_.Tries > 1) line += " after " + std::to_string(orderFirstKept_.Tries) + " tries";
   const std::string& text = orderFirstKept_.Text;
   switch (orderFirstKept_.Reason) {
   case TKeptReason::NoDate:
@@ -174,12 +184,14 @@ void TRunReport::Finish(bool dryRun) {
   FlushOrder();
   FlushLocaleHint();
   FlushEmptyFirstLineHint();
+  FlushRetryNotes();
   sink_(Summary(dryRun));
 }
 
 void TRunReport::Stopped(const std::string& message) {
   FlushOrder();
   FlushLocaleHint();
+  FlushRetryNotes();
   sink_(std::string(kPrefix) + "stopped before the commit after " + GoodsLineCount(goodsLines_) +
         ", nothing saved: " + ReportText(message, kReportMessageLimit));
 }
@@ -207,6 +219,17 @@ void TRunReport::FlushEmptyFirstLineHint() {
         "break before the date (a blank line before '<?php', or after '?>' in a file it includes); the date is "
         "read from the first line only");
   emptyFirstLine_ = 0;
+}
+
+void TRunReport::FlushRetryNotes() {
+  if (answeredOnRetry_ > 0)
+    sink_(std::string(kPrefix) + std::to_string(answeredOnRetry_) +
+          (answeredOnRetry_ == 1 ? " order was" : " orders were") + " answered only on a retry");
+  if (retriesGivenUp_)
+    sink_(std::string(kPrefix) +
+          "retries were given up: the run's budget (one retry per ten orders asked, plus ten) was spent");
+  answeredOnRetry_ = 0;
+  retriesGivenUp_ = false;
 }
 
 std::string TRunReport::Summary(bool dryRun) const {

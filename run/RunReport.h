@@ -19,6 +19,7 @@ enum class TKeptReason {
   KeyUnusable,   // the goods line's key cannot be carried exactly; the text says why
   Stopped,       // the run was stopped while the order's request was under way
   OrderUnusable, // the goods line's order number cannot be read (NULL, say); the text says why
+  NotAsked,      // the service had stopped answering, so the order was not asked; the text says after which order
   Count
 };
 constexpr int kKeptReasonCount = static_cast<int>(TKeptReason::Count);
@@ -34,10 +35,12 @@ struct TGoodsLineOutcome {
   std::string LaterLine;
   // Updated with a date that named no time: written as its midnight.
   bool NoTime = false;
+  // How many times the order's request was made.
+  int Tries = 1;
 
-  static TGoodsLineOutcome Written() { return {true, TKeptReason::NoDate, {}, {}, false}; }
-  static TGoodsLineOutcome Kept(TKeptReason reason, std::string text) {
-    return {false, reason, std::move(text), {}, false};
+  static TGoodsLineOutcome Written() { return {true, TKeptReason::NoDate, {}, {}, false, 1}; }
+  static TGoodsLineOutcome Kept(TKeptReason reason, std::string text, int tries = 1) {
+    return {false, reason, std::move(text), {}, false, tries};
   }
 };
 
@@ -72,6 +75,12 @@ public:
   void Finish(bool dryRun);
   // The run stopped before its commit with this message.
   void Stopped(const std::string& message);
+  // What the retries came to, said before the summary: the orders answered
+  // only on a retry, and whether the retries were given up.
+  void SetRetryNotes(std::int64_t answeredOnRetry, bool givenUp) {
+    answeredOnRetry_ = answeredOnRetry;
+    retriesGivenUp_ = givenUp;
+  }
 
   std::int64_t GoodsLines() const noexcept { return goodsLines_; }
   std::int64_t UpdatedLines() const noexcept { return updated_; }
@@ -91,6 +100,7 @@ private:
   void FlushOrder();
   void FlushLocaleHint();
   void FlushEmptyFirstLineHint();
+  void FlushRetryNotes();
 
   TSink sink_;
   std::string listFile_;
@@ -104,6 +114,10 @@ private:
   // first line.
   std::int64_t emptyFirstLine_ = 0;
   std::array<std::int64_t, kKeptReasonCount> kept_{};
+  std::int64_t answeredOnRetry_ = 0;
+  bool retriesGivenUp_ = false;
+  // The orders not asked are said once, not an order at a time.
+  bool notAskedSaid_ = false;
 
   // The order now being walked, and its first kept goods line.
   std::string order_;

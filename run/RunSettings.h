@@ -29,6 +29,12 @@ struct TRunSettings {
   // The longest wait for one answer of the service, in milliseconds; 0 keeps
   // the client's own bounds (90 s a wait, two minutes a request).
   std::int32_t AnswerTimeout = 0;
+  // How many more times an order's request is made when it failed for a
+  // reason that may pass (0: never).
+  int Retry = 0;
+  // After this many orders in a row without any answer the service is given
+  // up on and no more orders are asked (0: never).
+  int GiveUpAfter = 10;
   // The run ends with a rollback instead of its commit: a preview of what it
   // would change.
   bool DryRun = false;

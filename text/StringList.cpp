@@ -37,15 +37,10 @@ void TStringList::LoadFromStream(TMemoryStream& stream) {
 
 void TStringList::SetText(std::string_view text) {
   lines_.clear();
-  size_t cursor = 0;
-  const size_t end = text.size();
-  while (cursor < end && text[cursor] != '\0') {
-    const size_t start = cursor;
-    while (cursor < end && text[cursor] != '\0' && text[cursor] != '\n' && text[cursor] != '\r') ++cursor;
-    lines_.emplace_back(text.substr(start, cursor - start));
-    if (cursor < end && text[cursor] == '\r') ++cursor;
-    if (cursor < end && text[cursor] == '\n') ++cursor;
-  }
+  ForEachLine(text, [this](std::string_view line) {
+    lines_.emplace_back(line);
+    return true;
+  });
 }
 
 std::string TStringList::Text() const {

@@ -37,6 +37,10 @@ public:
   void LoadFromStream(TMemoryStream& stream);
   // The same split over bytes already in memory.
   void SetText(std::string_view text);
+  // The same split without a list: `line` is called with each line in turn
+  // until it returns false, so that a reader that keeps a few lines of a
+  // large text never holds the rest.
+  template <typename Line> static void ForEachLine(std::string_view text, Line line);
   // The lines joined, each followed by CR LF.
   std::string Text() const;
 
@@ -54,5 +58,17 @@ private:
 
   std::vector<std::string> lines_;
 };
+
+template <typename Line> void TStringList::ForEachLine(std::string_view text, Line line) {
+  size_t cursor = 0;
+  const size_t end = text.size();
+  while (cursor < end && text[cursor] != '\0') {
+    const size_t start = cursor;
+    while (cursor < end && text[cursor] != '\0' && text[cursor] != '\n' && text[cursor] != '\r') ++cursor;
+    if (!line(text.substr(start, cursor - start))) return;
+    if (cursor < end && text[cursor] == '\r') ++cursor;
+    if (cursor < end && text[cursor] == '\n') ++cursor;
+  }
+}
 
 } // namespace od

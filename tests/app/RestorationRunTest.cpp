@@ -21,6 +21,7 @@
 #include <clocale>
 #include <condition_variable>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -70,8 +71,11 @@ private:
 
 // One run of the program's statements against `db`, asking `service`.
 struct TRun {
-  TRun(const test::TestDatabase& db, const demo::TOrderService& service) {
+  // `adjust` changes the settings before the components are made of them.
+  TRun(const test::TestDatabase& db, const demo::TOrderService& service,
+       const std::function<void(TRunSettings&)>& adjust = {}) {
     settings = Form2Description;
+    if (adjust) adjust(settings);
     settings.DBName = db.Path();
     settings.DBParams = test::TestDBParams();
     settings.ServiceHost = service.Host();
@@ -471,6 +475,113 @@ TEST_F(RestorationRunTest, AFailureOutsideAGoodsLineAbandonsTheRequestsInFlight)
   EXPECT_LT(took, std::chrono::seconds(10));
   EXPECT_GE(service.RequestCount(), 4u);
   EXPECT_TRUE(apptest::UpdateLog(db).empty());
+}
+
+// A service that takes connections and resets them before any byte: after
+// ten orders in a row without an answer the run asks no more, says so once
+// and commits what it has. An answer of any kind between starts the count
+// again. Requests in flight change nothing of it.
+TEST_F(RestorationRunTest, AServiceThatStoppedAnsweringIsGivenUpOn) {
+  std::map<int, std::vector<std::string>> reports;
+  for (const int parallel : {1, 8}) {
+    SCOPED_TRACE(parallel);
+    test::TestDatabase db("silent");
+    apptest::CreateOrderSchema(db);
+    std::vector<std::pair<int, int>> goods;
+    for (int order = 1; order <= 16; ++order) goods.emplace_back(order, order);
+    goods.emplace_back(17, 16);
+    apptest::InsertGoods(db, goods);
+    demo::TOrderService service(
+        [](const std::string& target) {
+          const std::string order = demo::OrderOfTarget(target);
+          if (order == "1") return demo::TOrderService::TextReply(200, kAnswer);
+          if (order == "3") return demo::TOrderService::TextReply(404, "");
+          return demo::TServiceReply{demo::TServiceReply::Reset, {}};
+        },
+        0, parallel);
+    TRun run(db, service);
+    run.settings.Parallel = parallel;
+    run.Execute();
+    ASSERT_EQ(run.run->State(), TRunState::Committed);
+    // Orders 2, then 4 to 13 went unanswered; 14 to 16 were never asked.
+    for (const std::string& target : service.Targets())
+      EXPECT_LE(std::stoi(demo::OrderOfTarget(target)), 13 + parallel);
+    if (parallel == 1) {
+      EXPECT_EQ(service.RequestCount(), 13u);
+    }
+    ASSERT_GE(run.report.size(), 3u);
+    EXPECT_EQ(run.report[run.report.size() - 2],
+              "orderdates: every order from order 14 on kept its value, not asked: the service stopped answering "
+              "after order 13");
+    EXPECT_EQ(run.report.back(), "orderdates: updated 1 of 17 goods lines; kept: request failed 12, answer without a "
+                                 "date 0, update refused 0, not asked 4");
+    EXPECT_EQ(apptest::UpdateLog(db).size(), 1u);
+    reports[parallel] = run.report;
+  }
+  EXPECT_EQ(reports[8], reports[1]);
+}
+
+// With --retry, a reset and a 503 that pass on the next try cost nothing but
+// the try; an order that keeps failing says how often it was asked.
+TEST_F(RestorationRunTest, RetriesAnswerWhatPassesAndSayHowOftenTheyAsked) {
+  test::TestDatabase db("retry");
+  apptest::CreateOrderSchema(db);
+  apptest::InsertGoods(db, {{1, 1}, {2, 2}, {3, 3}, {4, 4}});
+  std::mutex mutex;
+  std::map<std::string, int> asked;
+  demo::TOrderService service(
+      [&](const std::string& target) {
+        const std::string order = demo::OrderOfTarget(target);
+        std::lock_guard lock(mutex);
+        const int tries = ++asked[order];
+        const demo::TServiceReply unavailable{demo::TServiceReply::Send,
+                                              "HTTP/1.0 503 Service Unavailable\r\nRetry-After: 0\r\n"
+                                              "Content-Length: 0\r\n\r\n"};
+        if (order == "2" && tries == 1) return demo::TServiceReply{demo::TServiceReply::Reset, {}};
+        if (order == "3" && tries == 1) return unavailable;
+        if (order == "4") return unavailable;
+        return demo::TOrderService::TextReply(200, kAnswer);
+      },
+      0, 4);
+  TRun run(db, service);
+  run.settings.Parallel = 4;
+  run.settings.Retry = 2;
+  run.Execute();
+  ASSERT_EQ(run.run->State(), TRunState::Committed);
+  EXPECT_EQ(asked, (std::map<std::string, int>{{"1", 1}, {"2", 2}, {"3", 2}, {"4", 3}}));
+  EXPECT_EQ(run.report, (std::vector<std::string>{
+                            "orderdates: order 4: 1 goods line kept, request failed after 3 tries: HTTP/1.0 503 "
+                            "Service Unavailable",
+                            "orderdates: 2 orders were answered only on a retry",
+                            "orderdates: updated 3 of 4 goods lines; kept: request failed 1, answer without a date 0, "
+                            "update refused 0"}));
+}
+
+// The list query fails at its fifth row (a division by zero in its
+// condition): read ahead or not, the run meets the failure there, after the
+// four goods lines before it, with the same report.
+TEST_F(RestorationRunTest, AListQueryFailureIsMetAtItsRowWithRequestsInFlight) {
+  std::map<int, std::vector<std::string>> reports;
+  for (const int parallel : {1, 8}) {
+    SCOPED_TRACE(parallel);
+    test::TestDatabase db("listfails");
+    apptest::CreateOrderSchema(db);
+    apptest::InsertGoods(db, {{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}, {8, 8}});
+    demo::TOrderService service([](const std::string&) { return demo::TOrderService::TextReply(200, kAnswer); }, 0,
+                                parallel);
+    TRun run(db, service, [](TRunSettings& settings) {
+      settings.SQLListZakaz = {"SELECT ID, ZAKAZ_ID FROM TBL_ZAKAZ_TOVARS WHERE 1 / (ID - 5) IS NOT NULL"};
+    });
+    run.settings.Parallel = parallel;
+    run.Execute();
+    EXPECT_EQ(run.run->State(), TRunState::Stopped);
+    EXPECT_EQ(run.view.Steps, 4);
+    ASSERT_FALSE(run.report.empty());
+    EXPECT_TRUE(run.report.back().starts_with("orderdates: stopped before the commit after 4 goods lines"))
+        << run.report.back();
+    reports[parallel] = run.report;
+  }
+  EXPECT_EQ(reports[8], reports[1]);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <stdexcept>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "net/SocketErrors.h"
+#include "tests/net/ScriptedServer.h"
 
 using namespace od;
 
@@ -46,7 +48,9 @@ class TOrderServer {
 public:
   using TRelease = std::function<bool(std::size_t arrival, const std::string& path, const TServerCounts& counts)>;
 
-  explicit TOrderServer(TRelease release) : release_(std::move(release)) {
+  // `trickle`: an answer let go sends its body a byte every 10 ms, without
+  // end, until the client goes away or the server stops.
+  explicit TOrderServer(TRelease release, bool trickle = false) : release_(std::move(release)), trickle_(trickle) {
     listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -144,7 +148,14 @@ private:
     if (release) ++counts_.Answered;
     changed_.notify_all();
     lock.unlock();
-    if (release) {
+    if (release && trickle_) {
+      const std::string head = "HTTP/1.0 200 OK\r\n\r\n";
+      bool sent = ::send(client, head.data(), head.size(), MSG_NOSIGNAL) > 0;
+      while (sent && !Stopping()) {
+        std::this_thread::sleep_for(10ms);
+        sent = ::send(client, "x", 1, MSG_NOSIGNAL) == 1;
+      }
+    } else if (release) {
       const std::string body = Body(path);
       const std::string answer =
           "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
@@ -153,7 +164,13 @@ private:
     ::close(client);
   }
 
+  bool Stopping() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stop_;
+  }
+
   TRelease release_;
+  bool trickle_ = false;
   int listener_ = -1;
   int port_ = 0;
   mutable std::mutex mutex_;
@@ -168,11 +185,14 @@ THttpGetOptions Options() { return THttpGetOptions{THttpTimeouts::AnswerWithin(3
 
 std::string OrderPath(std::size_t order) { return "/orders/" + std::to_string(order); }
 
+// A finished answer keeps only its first line: what waits for its turn never
+// holds the whole body.
 void ExpectOwnAnswer(const THttpPoolAnswer& answer, std::size_t order) {
   ASSERT_TRUE(answer.Result.Ok) << order << ": " << answer.Result.Error;
   EXPECT_EQ(answer.Result.ResultCode, 200) << order;
-  ASSERT_EQ(answer.Lines.Count(), 2) << order;
-  EXPECT_EQ(answer.Lines.Get(0) + "\r\n" + answer.Lines.Get(1), TOrderServer::Body(OrderPath(order)));
+  ASSERT_EQ(answer.Lines.Count(), 1) << order;
+  const std::string body = TOrderServer::Body(OrderPath(order));
+  EXPECT_EQ(answer.Lines.Get(0), body.substr(0, body.find("\r\n")));
 }
 
 void ExpectAbandoned(const THttpPoolAnswer& answer) {
@@ -294,6 +314,45 @@ TEST(HttpGetPool, TakeEndsWhenItsHookSaysSo) {
 
   ExpectOwnAnswer(pool.Take(pool.Submit(server.Url(OrderPath(2))), nullptr), 2);
   EXPECT_EQ(pool.Workers(), 1u);
+}
+
+// Every worker receives a body that keeps trickling in, a byte every 10 ms:
+// no wait ever stays silent for a whole slice, yet abandoning the pool ends
+// them all at once, as does a taker giving up on its own ticket.
+TEST(HttpGetPool, AStopEndsRequestsWhoseBodiesKeepTrickling) {
+  constexpr int kWorkers = 4;
+  TOrderServer server([](std::size_t, const std::string&, const TServerCounts&) { return true; }, true);
+  auto pool = std::make_unique<THttpGetPool>(kWorkers, THttpGetOptions{THttpTimeouts::AnswerWithin(60000), nullptr});
+  for (std::size_t order = 0; order < kWorkers; ++order) pool->Submit(server.Url(OrderPath(order)));
+  ASSERT_TRUE(server.WaitArrived(kWorkers));
+
+  const auto start = std::chrono::steady_clock::now();
+  int calls = 0;
+  const THttpWaitHook giveUp{1ms, [&] { return ++calls < 2; }};
+  ExpectAbandoned(pool->Take(0, &giveUp));
+  // Only the worker set free by giving up can take the next request.
+  pool->Submit(server.Url(OrderPath(kWorkers)));
+  ASSERT_TRUE(server.WaitArrived(kWorkers + 1));
+  pool->Abandon();
+  for (std::size_t ticket = 1; ticket <= kWorkers; ++ticket) ExpectAbandoned(pool->Take(ticket, nullptr));
+  // Joins every worker: each request has ended.
+  pool.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// Whatever a fetch raises, known or not, becomes that request's failed
+// answer; the process and the pool go on.
+TEST(HttpGetPool, AnUnexpectedExceptionIsTheRequestsFailure) {
+  struct TStrange {};
+  THttpGetPool pool(2, Options(), [](const std::string& url, const THttpGetOptions&) -> THttpPoolAnswer {
+    if (url == "strange") throw TStrange{};
+    throw std::runtime_error("no way to " + url);
+  });
+  const THttpPoolAnswer strange = pool.Take(pool.Submit("strange"), nullptr);
+  EXPECT_FALSE(strange.Result.Ok);
+  EXPECT_EQ(strange.Result.Failure, THttpFailure::Other);
+  const THttpPoolAnswer known = pool.Take(pool.Submit("there"), nullptr);
+  EXPECT_EQ(known.Result.Error, "no way to there");
 }
 
 } // namespace
