@@ -98,6 +98,26 @@ TEST(HttpGetResult, GivesTheStatusOfAnErrorAnswer) {
   EXPECT_EQ(lines.Text(), "bad\r\n");
 }
 
+// What an answer waiting for its turn keeps of its body: the first line,
+// then only the lines with text, up to a bound, however many line breaks the
+// body holds; a byte order mark is no part of the first line.
+TEST(HttpGetFirstLine, KeepsTheFirstLineAndABoundedStartOfTheText) {
+  std::string body = "\xEF\xBB\xBF" + std::string(200000, '\n');
+  for (int i = 0; i < 100; ++i) body += "line of text " + std::to_string(i) + "\r\n";
+  ScriptedServer server(
+      {{{Send("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body)}}});
+  TStringList lines;
+  const THttpGetResult result = HttpGetFirstLine(UrlOf(server), lines, THttpGetOptions{});
+  ASSERT_TRUE(result.Ok) << result.Error;
+  ASSERT_GE(lines.Count(), 2);
+  EXPECT_EQ(lines[0], "");
+  EXPECT_EQ(lines[1], "line of text 0");
+  std::size_t after = 0;
+  for (int i = 1; i < lines.Count(); ++i) after += lines[i].size();
+  EXPECT_LT(lines.Count(), 100);
+  EXPECT_LE(after, kHttpLinesAfterFirst + 20);
+}
+
 // The run acts on the reason, not on the socket's code: each kind of failure
 // the socket meets for real comes out as its own reason, beside its code.
 struct FailureCase {
