@@ -1,6 +1,11 @@
 #include "net/HttpGet.h"
 
 #include "net/HttpClient.h"
+#include "net/HttpRedirect.h"
+
+#include <chrono>
+
+#include "base/Ascii.h"
 #include "net/SocketErrors.h"
 
 namespace od {
@@ -11,6 +16,7 @@ THttpFailure HttpFailureOf(int errorCode) noexcept {
   case WsaError::TimedOut: return THttpFailure::TimedOut;
   case WsaError::ConnectionRefused: return THttpFailure::Refused;
   case WsaError::ConnectionReset:
+  case WsaError::SecureCutShort:
   case 10052: return THttpFailure::Reset;
   case WsaError::ConnectionAborted: return THttpFailure::CutShort;
   case 10050:
@@ -21,6 +27,10 @@ THttpFailure HttpFailureOf(int errorCode) noexcept {
   case WsaError::NoData: return THttpFailure::NameNotFound;
   case WsaError::TryAgain: return THttpFailure::NameNotNow;
   case WsaError::NoBufferSpace: return THttpFailure::TooLarge;
+  case WsaError::SecureFailed: return THttpFailure::Secure;
+  case WsaError::CertificateRefused: return THttpFailure::Certificate;
+  case WsaError::TunnelRefused: return THttpFailure::Tunnel;
+  case WsaError::RedirectRefused: return THttpFailure::Redirect;
   default: return THttpFailure::Other;
   }
 }
@@ -33,16 +43,37 @@ THttpGetResult FailedHttpGet(int errorCode, std::string error) {
   return result;
 }
 
-THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
-  THttpClient client;
+namespace {
+
+// What is left of the request's time-out after the hops so far; -1 for no
+// bound, 0 when nothing is left.
+std::int32_t RequestLeft(std::int32_t request, std::chrono::steady_clock::time_point start) {
+  if (request < 0) return -1;
+  const auto spent =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  return spent >= request ? 0 : static_cast<std::int32_t>(request - spent);
+}
+
+THttpGetResult ExchangeOnce(THttpClient& client, const std::string& url, const THttpGetOptions& options,
+                            std::int32_t requestLeft, bool withCredentials) {
   client.MaxBodySize = kHttpGetLinesMaxBody;
-  client.SetTimeouts(options.Timeouts);
+  THttpTimeouts timeouts = options.Timeouts;
+  timeouts.Request = requestLeft;
+  client.SetTimeouts(timeouts);
   client.Sock->WaitHook = options.Hook;
+  if (const THttpProxy proxy = ProxyFor(options.Proxy, SplitUrl(url)); !proxy.Host.empty()) {
+    client.ProxyHost = proxy.Host;
+    client.ProxyPort = proxy.Port;
+    client.ProxyUser = proxy.User;
+    client.ProxyPass = proxy.Pass;
+  }
+  if (withCredentials) {
+    client.UserName = options.User;
+    client.Password = options.Password;
+  }
   const bool ok = client.PerformRequest("GET", url);
   THttpGetResult result;
-  if (ok) {
-    lines.LoadFromStream(client.Document);
-  } else {
+  if (!ok) {
     const int code = client.Sock->LastErrorCode();
     std::string error = client.Sock->LastErrorText();
     if (error.empty()) error = "error " + std::to_string(code);
@@ -52,6 +83,46 @@ THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const TH
   result.StatusLine = client.StatusLine;
   result.ResultCode = client.StatusLine.empty() ? 0 : client.ResultCode;
   return result;
+}
+
+std::string LocationOf(const TStringList& headers) {
+  for (const std::string& line : headers)
+    if (LowerAscii(line.substr(0, 9)) == "location:") return std::string(TrimView(line.substr(9)));
+  return {};
+}
+
+} // namespace
+
+THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options) {
+  const auto start = std::chrono::steady_clock::now();
+  const TUrlParts first = SplitUrl(url);
+  std::string current = url;
+  bool permanent = true;
+  for (int hop = 0;; ++hop) {
+    THttpClient client;
+    const std::int32_t left = RequestLeft(options.Timeouts.Request, start);
+    if (left == 0) return FailedHttpGet(WsaError::TimedOut, SocketErrorText(WsaError::TimedOut));
+    THttpGetResult result = ExchangeOnce(client, current, options, left, SplitUrl(current).Host == first.Host);
+    const TUrlParts from = SplitUrl(current);
+    const std::string next =
+        result.Ok && IsRedirectStatus(result.ResultCode) ? ResolveLocation(from, LocationOf(client.Headers)) : "";
+    const TUrlParts to = SplitUrl(next);
+    const TRedirectVerdict verdict = next.empty() ? TRedirectVerdict::OtherResource : JudgeRedirect(from, to);
+    if (verdict == TRedirectVerdict::OtherResource) {
+      if (result.Ok) lines.LoadFromStream(client.Document);
+      if (result.Ok && hop > 0 && permanent && OriginText(from) != OriginText(first)) result.MovedTo = ShownUrl(from);
+      return result;
+    }
+    if (verdict == TRedirectVerdict::Downgrade)
+      return FailedHttpGet(WsaError::RedirectRefused, "the service at " + ShownUrl(from) + " sent the request on to " +
+                                                          ShownUrl(to) +
+                                                          ": a redirect from https to plain http is never followed");
+    if (hop == kMaxRedirects)
+      return FailedHttpGet(WsaError::RedirectRefused,
+                           "more than " + std::to_string(kMaxRedirects) + " redirects, the last to " + ShownUrl(to));
+    permanent = permanent && IsPermanentRedirect(result.ResultCode);
+    current = next;
+  }
 }
 
 bool HttpGetLines(const std::string& url, TStringList& lines) {

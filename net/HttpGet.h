@@ -4,6 +4,7 @@
 #include <string>
 
 #include "net/HttpTimeouts.h"
+#include "net/Proxy.h"
 #include "net/WaitHook.h"
 #include "text/StringList.h"
 
@@ -24,12 +25,16 @@ enum class THttpFailure {
   Stopped,      // a wait hook or a stop request ended it (10004)
   TimedOut,     // a wait or the request's deadline ran out (10060)
   Refused,      // nothing listens at the address (10061)
-  Reset,        // the peer reset or closed the connection before the answer was whole (10054, 10052)
+  Reset,        // the peer reset or closed the connection before the answer was whole (10054, 10052, 12002)
   CutShort,     // broken off on this side: aborted, or an answer that cannot be framed (10053)
   Unreachable,  // no way to the host or its network (10050, 10051, 10064, 10065)
   NameNotFound, // the host name does not exist or has no address (11001, 11004)
   NameNotNow,   // the resolver could not answer this time (11002)
   TooLarge,     // the answer went past one of the client's bounds (10055)
+  Secure,       // the secure session could not be set up or broke down (12000)
+  Certificate,  // the server's certificate was refused: never better on another try (12001)
+  Tunnel,       // the proxy refused the tunnel (12003)
+  Redirect,     // a redirect that is never followed, or too many (12004)
   Other,        // anything else: a bad URL, no secure layer, no descriptors left, ...
 };
 
@@ -44,6 +49,10 @@ struct THttpGetResult {
   int ErrorCode = 0;           // the socket's error code when !Ok (10060 time-out, 10061 refused, 10004 stopped...)
   std::string Error;           // its text
   THttpFailure Failure = THttpFailure::None; // what ErrorCode means for the caller; None when Ok
+  // Where the answer came from when the service has moved for good: every
+  // redirect on the way was permanent and the origin is another. The URL
+  // without credentials; empty otherwise.
+  std::string MovedTo;
 };
 
 // A result that failed with the socket's code and its text, the reason
@@ -53,10 +62,18 @@ THttpGetResult FailedHttpGet(int errorCode, std::string error);
 struct THttpGetOptions {
   THttpTimeouts Timeouts;
   const THttpWaitHook* Hook = nullptr;
+  // The proxies to take; none by default.
+  TProxySettings Proxy;
+  // Sent as Authorization Basic when User is not empty, to the URL's host
+  // only: a redirect to another host does not get them.
+  std::string User;
+  std::string Password;
 };
 
 // One GET with a fresh client: on Ok the body's lines replace `lines`; on
-// failure the list is left as it was.
+// failure the list is left as it was. Redirects to the same path and query
+// elsewhere are followed (at most kMaxRedirects, all within the request's
+// time-out); others stand as answers of their own.
 THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options);
 // The same with the default time-outs and no hook: true when Ok.
 bool HttpGetLines(const std::string& url, TStringList& lines);
