@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/ServiceOptions.h"
 
 #include "app/Options.h"
 #include "base/Ascii.h"
@@ -180,6 +181,7 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TRunSetting
   case TStartup::TAction::Refuse: break;
   }
   if (const std::optional<std::string> refusal = TakeCredentials(startup, environment)) return refuse(*refusal);
+  if (const std::optional<std::string> refusal = TakeProxyEnvironment(startup, environment)) return refuse(*refusal);
   return startup;
 }
 

@@ -114,12 +114,12 @@ THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const TH
       return result;
     }
     if (verdict == TRedirectVerdict::Downgrade)
-      return FailedHttpGet(WsaError::RedirectRefused, "the service at " + ShownUrl(from) + " sent the request on to " +
-                                                          ShownUrl(to) +
+      return FailedHttpGet(WsaError::RedirectRefused, "the service at " + OriginText(from) +
+                                                          " sent the request on to " + OriginText(to) +
                                                           ": a redirect from https to plain http is never followed");
     if (hop == kMaxRedirects)
       return FailedHttpGet(WsaError::RedirectRefused,
-                           "more than " + std::to_string(kMaxRedirects) + " redirects, the last to " + ShownUrl(to));
+                           "more than " + std::to_string(kMaxRedirects) + " redirects, the last to " + OriginText(to));
     permanent = permanent && IsPermanentRedirect(result.ResultCode);
     current = next;
   }

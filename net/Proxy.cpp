@@ -9,7 +9,6 @@ namespace od {
 
 namespace {
 
-
 bool ValidPortText(std::string_view port) {
   if (port.empty() || port.size() > 5) return false;
   int value = 0;
@@ -105,12 +104,11 @@ bool ParseProxyUrl(std::string_view text, THttpProxy& proxy, std::string& error)
 bool ProxySettingsFromEnvironment(TProxySettings& settings, std::string& error, const TEnvironmentLookup& lookup) {
   const TEnvironmentLookup get = lookup ? lookup : [](const char* name) { return std::getenv(name); };
   settings = {};
-  if (!ReadVariable(get, {"https_proxy", "HTTPS_PROXY"}, settings.Https, error)) return false;
-  if (!ReadVariable(get, {"http_proxy"}, settings.Http, error)) return false;
-  if (!ReadVariable(get, {"all_proxy", "ALL_PROXY"}, settings.All, error)) return false;
   const char* name = nullptr;
   if (const char* list = FirstSet(get, {"no_proxy", "NO_PROXY"}, name)) settings.NoProxy = list;
-  return true;
+  return ReadVariable(get, {"https_proxy", "HTTPS_PROXY"}, settings.Https, error) &&
+         ReadVariable(get, {"http_proxy"}, settings.Http, error) &&
+         ReadVariable(get, {"all_proxy", "ALL_PROXY"}, settings.All, error);
 }
 
 bool NoProxyMatches(std::string_view list, std::string_view host) {

@@ -119,7 +119,7 @@ void TRestorationRun::Walk() {
                              view_.Waiting();
                              return !ProcessStopRequested();
                            }};
-  THttpGetOptions options;
+  THttpGetOptions options = ServiceAccess();
   if (settings_.AnswerTimeout > 0) options.Timeouts = THttpTimeouts::AnswerWithin(settings_.AnswerTimeout);
   TOrderRequests requests(
       settings_.Parallel, options, [this](const std::string& order) { return OrderUrl(settings_.ServiceHost, order); },
@@ -192,6 +192,7 @@ void TRestorationRun::Ask(TOrderAnswer& answer, const std::string& order, TOrder
   if (result.Ok) answer.Lines = std::move(got.Lines);
   answer.Order = order;
   answer.Refused = result.Ok && result.ResultCode != 0 && (result.ResultCode < 200 || result.ResultCode > 299);
+  NoteServiceWide(result);
   if (!result.Ok) {
     const bool stopped = result.Failure == THttpFailure::Stopped && ProcessStopRequested();
     answer.Unusable =
