@@ -86,7 +86,8 @@ std::optional<std::string> TakeProxy(TStartup& startup, const std::string& value
   THttpProxy proxy;
   std::string error;
   if (!ParseProxyUrl(value, proxy, error))
-    return "option '--proxy' " + error + ", not '" + Defused(WithoutCredentials(value)) + "'";
+    return "option '--proxy' wants [http://][USER:PASSWORD@]HOST[:PORT], not '" + Defused(WithoutCredentials(value)) +
+           "'";
   startup.Settings.Proxy.Https = proxy;
   startup.Settings.Proxy.Http = proxy;
   startup.Settings.Proxy.All = proxy;

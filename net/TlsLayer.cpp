@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "net/AddressText.h"
 #include "net/BlockSocket.h"
@@ -206,7 +205,7 @@ void TTlsLayer::Free() {
 bool CheckCaFile(const std::string& path, std::string& error) {
   FILE* file = std::fopen(path.c_str(), "r");
   if (file == nullptr) {
-    error = "cannot read '" + path + "': " + std::strerror(errno);
+    error = "no file '" + path + "' can be read";
     return false;
   }
   X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr);
