@@ -1,6 +1,8 @@
 #include "net/TlsLayer.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
@@ -75,6 +77,11 @@ bool TTlsLayer::Start() {
   SSL_set_bio(ssl_, bio, bio);
   const int flags = fcntl(fd, F_GETFL);
   if (flags != -1) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  // The handshake's last flight and the request go out as records of their
+  // own, one right after the other: held back until the first is
+  // acknowledged, the request would wait for the server's delayed ACK.
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   // An address is checked as an address and sent no server name, which
   // names hosts only; a name is both sent and checked.
   if (IsIPv4Text(SNIHost) || IsIPv6Text(SNIHost)) {
