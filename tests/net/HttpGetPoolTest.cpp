@@ -164,7 +164,11 @@ private:
   std::vector<std::thread> handlers_; // only the acceptor adds, only the destructor joins after it
 };
 
-THttpGetOptions Options() { return THttpGetOptions{THttpTimeouts::AnswerWithin(30000), nullptr}; }
+THttpGetOptions Options() {
+  THttpGetOptions options;
+  options.Timeouts = THttpTimeouts::AnswerWithin(30000);
+  return options;
+}
 
 std::string OrderPath(std::size_t order) { return "/orders/" + std::to_string(order); }
 
