@@ -236,3 +236,41 @@ TEST_F(Proxies, NoProxyGoesStraightToTheService) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(ServiceCredentials, GoToTheServiceOnlyNotToAnotherHostItRedirectsTo) {
+  const std::string answer = "HTTP/1.0 200 OK\r\n\r\n" + kDate + "\r\n";
+  ScriptedServer elsewhere({ServerScript{{Send(answer), Close()}}});
+  ScriptedServer service({ServerScript{{Send("HTTP/1.1 307 Temporary Redirect\r\nLocation: http://localhost:" +
+                                             elsewhere.PortText() + "/dt?zakaz_id=4\r\nConnection: close\r\n\r\n"),
+                                        Close()}}});
+  THttpGetOptions options;
+  options.Timeouts = THttpTimeouts::AnswerWithin(5000);
+  options.User = "clerk";
+  options.Password = "pw";
+  TStringList lines;
+  const THttpGetResult result =
+      HttpGetLines("http://127.0.0.1:" + service.PortText() + "/dt?zakaz_id=4", lines, options);
+  ASSERT_TRUE(result.Ok) << result.Error;
+  EXPECT_EQ(lines[0], kDate);
+  EXPECT_TRUE(result.MovedTo.empty());
+  EXPECT_NE(service.Requests()[0].find("Authorization: Basic Y2xlcms6cHc=\r\n"), std::string::npos);
+  EXPECT_EQ(elsewhere.Requests()[0].find("Authorization"), std::string::npos) << elsewhere.Requests()[0];
+}
+
+TEST(Redirects, ToAnotherOrdersUrlAreNotFollowed) {
+  ScriptedServer other({});
+  ScriptedServer service({ServerScript{{Send("HTTP/1.1 302 Found\r\nLocation: http://127.0.0.1:" + other.PortText() +
+                                             "/dt?zakaz_id=5\r\nConnection: close\r\n\r\nmoved"),
+                                        Close()}}});
+  TStringList lines;
+  const THttpGetResult result =
+      HttpGetLines("http://127.0.0.1:" + service.PortText() + "/dt?zakaz_id=4", lines, THttpGetOptions{});
+  ASSERT_TRUE(result.Ok) << result.Error;
+  EXPECT_EQ(result.ResultCode, 302);
+  EXPECT_EQ(lines[0], "moved");
+  EXPECT_EQ(other.Accepted(), 0);
+}
+
+} // namespace
