@@ -1,4 +1,5 @@
 #include "app/CommandLine.h"
+#include "app/ServiceOptions.h"
 
 #include "app/Options.h"
 #include "base/Ascii.h"
@@ -249,6 +250,7 @@ TStartup ReadCommandLine(const std::vector<std::string>& args, const TRunSetting
       std::any_of(given.begin(), given.end(), [](const TGiven& one) { return one.Option->Name == "user"; });
   if (const std::optional<std::string> refusal = TakeCredentials(startup, environment, userGiven, filePassword))
     return refuse(*refusal);
+  if (const std::optional<std::string> refusal = TakeProxyEnvironment(startup, environment)) return refuse(*refusal);
   if (startup.Settings.OnlyMissing) LimitToMissingDates(startup.Settings);
   return startup;
 }

@@ -1,6 +1,7 @@
 #include "app/Options.h"
 
 #include "app/CommandLine.h"
+#include "app/ServiceOptions.h"
 #include "base/Ascii.h"
 #include "text/Defuse.h"
 
@@ -39,38 +40,6 @@ bool ValidPort(std::string_view port) {
   return port.size() <= 5 && ReadWholeNumber(port, 1, 65535, value);
 }
 
-// HOST[:PORT], the host a name, an IPv4 address or a bracketed IPv6 address:
-// the value becomes the authority of every request's URL, so nothing that
-// could change the URL's meaning (a path, a user part, blanks) gets through.
-bool ValidServiceHost(std::string_view value) {
-  std::string_view host = value;
-  std::string_view port;
-  bool hasPort = false;
-  if (!value.empty() && value.front() == '[') {
-    const size_t close = value.find(']');
-    if (close == std::string_view::npos || close < 3) return false;
-    for (const char c : value.substr(1, close - 1))
-      if (!IsHexDigit(c) && c != ':' && c != '.') return false;
-    host = value.substr(0, close + 1);
-    if (close + 1 < value.size()) {
-      if (value[close + 1] != ':') return false;
-      port = value.substr(close + 2);
-      hasPort = true;
-    }
-  } else {
-    const size_t colon = value.find(':');
-    if (colon != std::string_view::npos) {
-      host = value.substr(0, colon);
-      port = value.substr(colon + 1);
-      hasPort = true;
-    }
-    if (host.empty()) return false;
-    for (const char c : host)
-      if (!IsAlnum(c) && c != '.' && c != '-' && c != '_') return false;
-  }
-  return !hasPort || ValidPort(port);
-}
-
 // "option '--name' wants WHAT, not 'VALUE'".
 std::string Wants(std::string_view name, const std::string& what, const std::string& value) {
   return "option '--" + std::string(name) + "' wants " + what + ", not '" + Defused(value) + "'";
@@ -82,7 +51,8 @@ std::optional<std::string> TakeDatabase(TStartup& startup, const std::string& va
 }
 
 std::optional<std::string> TakeService(TStartup& startup, const std::string& value) {
-  if (!ValidServiceHost(value)) return Wants("service", "HOST[:PORT]", value);
+  if (value.find("://") != std::string::npos) return TakeServiceUrl(startup, value);
+  if (!ValidServiceHost(value)) return Wants("service", "HOST[:PORT]", WithoutCredentials(value));
   startup.Settings.ServiceHost = value;
   return std::nullopt;
 }
@@ -175,7 +145,23 @@ constexpr std::array kOptions{
             "engine, HOST:PATH or HOST/PORT:PATH asks a server\n"
             "(built in: %s)",
             BuiltInDatabase, TakeDatabase},
-    TOption{"service", "HOST[:PORT]", "the order service (built in: %s)", BuiltInService, TakeService},
+    TOption{"service", "URL",
+            "the order service: https://HOST[:PORT][/PREFIX],\n"
+            "http://HOST[:PORT][/PREFIX] or HOST[:PORT] (plain\n"
+            "http) (built in: %s)",
+            BuiltInService, TakeService},
+    TOption{"ca-file", "FILE",
+            "trust only the certificates in FILE (PEM) for the\n"
+            "service, not the system's trust store",
+            nullptr, TakeCaFile},
+    TOption{"proxy", "URL",
+            "the proxy, [http://][USER:PASSWORD@]HOST[:PORT], in\n"
+            "place of https_proxy, http_proxy and all_proxy",
+            nullptr, TakeProxy},
+    TOption{"noproxy", "LIST",
+            "hosts reached without the proxy (comma list of host\n"
+            "suffixes, addresses, or *), in place of no_proxy",
+            nullptr, TakeNoProxy},
     TOption{"user", "NAME", "the database user (instead of ISC_USER)", nullptr, TakeUser},
     TOption{"dry-run", "", "do the whole run, then roll it back: nothing is saved", nullptr, TakeDryRun},
     TOption{"only-missing", "",
@@ -243,6 +229,38 @@ std::string HelpRow(const TOption& option, const TRunSettings& builtIn) {
 }
 
 } // namespace
+
+// HOST[:PORT], the host a name, an IPv4 address or a bracketed IPv6 address:
+// the value becomes the authority of every request's URL, so nothing that
+// could change the URL's meaning (a path, a user part, blanks) gets through.
+bool ValidServiceHost(std::string_view value) {
+  std::string_view host = value;
+  std::string_view port;
+  bool hasPort = false;
+  if (!value.empty() && value.front() == '[') {
+    const size_t close = value.find(']');
+    if (close == std::string_view::npos || close < 3) return false;
+    for (const char c : value.substr(1, close - 1))
+      if (!IsHexDigit(c) && c != ':' && c != '.') return false;
+    host = value.substr(0, close + 1);
+    if (close + 1 < value.size()) {
+      if (value[close + 1] != ':') return false;
+      port = value.substr(close + 2);
+      hasPort = true;
+    }
+  } else {
+    const size_t colon = value.find(':');
+    if (colon != std::string_view::npos) {
+      host = value.substr(0, colon);
+      port = value.substr(colon + 1);
+      hasPort = true;
+    }
+    if (host.empty()) return false;
+    for (const char c : host)
+      if (!IsAlnum(c) && c != '.' && c != '-' && c != '_') return false;
+  }
+  return !hasPort || ValidPort(port);
+}
 
 std::span<const TOption> Options() { return kOptions; }
 

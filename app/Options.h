@@ -40,6 +40,10 @@ const TOption* FindOption(std::string_view name);
 // The options' part of the help, one row each, aligned in two columns.
 std::string OptionsHelp(const TRunSettings& builtIn);
 
+// HOST[:PORT], the host a name, an IPv4 address or a bracketed IPv6
+// address, as --service takes it.
+bool ValidServiceHost(std::string_view value);
+
 // A credential that a connection's parameter line can carry as it is: the
 // line is trimmed and ends at a line break, so a credential with such bytes
 // would silently become another one.

@@ -192,7 +192,7 @@ protected:
   // The steps of ReceivePacket with nothing held: straight from the system,
   // or what the secure layer has pending.
   void ReceiveSystemPacket(int timeout, std::string& packet);
-  void ReceivePendingPacket(int timeout, std::string& packet);
+  virtual void ReceivePendingPacket(int timeout, std::string& packet);
   // The steps of ReceiveTerminated: a line that ReadAhead holds whole, cut
   // from there; otherwise packets gathered until the terminator comes.
   bool TakeHeldLine(const std::string& terminator, bool lineEndMode, std::string& line);
@@ -322,8 +322,16 @@ public:
 
 protected:
   bool ReadsSystemDirectly() const noexcept override;
+  // Through the secure layer, one read of what it has or can decrypt,
+  // each wait of it within timeout.
+  void ReceivePendingPacket(int timeout, std::string& packet) override;
 
 private:
+  // The secure layer's code for a failure it reports.
+  int SecureLayerCode() const noexcept;
+  // Connects to the tunnel's proxy and has it open the way to host:port.
+  void ConnectThroughTunnel(const std::string& host, const std::string& port);
+
   std::unique_ptr<TCustomSSL> ssl_;
 };
 

@@ -393,6 +393,8 @@ bool THttpClient::OpenConnection(bool secure) {
   Sock->ConnectTo(TargetHost, TargetPort);
   if (Failed()) return false;
   if (secure) {
+    // The certificate must name the host of the URL, also through a tunnel.
+    Sock->SecureLayer().SNIHost = TargetHost;
     Sock->StartSecureLayer();
     if (Failed()) return false;
   }

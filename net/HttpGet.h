@@ -5,6 +5,7 @@
 #include <string>
 
 #include "net/HttpTimeouts.h"
+#include "net/Proxy.h"
 #include "net/WaitHook.h"
 #include "text/StringList.h"
 
@@ -25,12 +26,16 @@ enum class THttpFailure {
   Stopped,      // a wait hook or a stop request ended it (10004)
   TimedOut,     // a wait or the request's deadline ran out (10060)
   Refused,      // nothing listens at the address (10061)
-  Reset,        // the peer reset or closed the connection before the answer was whole (10054, 10052)
+  Reset,        // the peer reset or closed the connection before the answer was whole (10054, 10052, 12002)
   CutShort,     // broken off on this side: aborted, or an answer that cannot be framed (10053)
   Unreachable,  // no way to the host or its network (10050, 10051, 10064, 10065)
   NameNotFound, // the host name does not exist or has no address (11001, 11004)
   NameNotNow,   // the resolver could not answer this time (11002)
   TooLarge,     // the answer went past one of the client's bounds (10055)
+  Secure,       // the secure session could not be set up or broke down (12000)
+  Certificate,  // the server's certificate was refused: never better on another try (12001)
+  Tunnel,       // the proxy refused the tunnel (12003)
+  Redirect,     // a redirect that is never followed, or too many (12004)
   Other,        // anything else: a bad URL, no secure layer, no descriptors left, ...
 };
 
@@ -51,6 +56,10 @@ struct THttpGetResult {
   // The answer's Location header, when it has one (a 3xx says where to).
   std::string Location;
   std::string RetryAfter; // the answer's Retry-After value, trimmed; empty when it sent none
+  // Where the answer came from when the service has moved for good: every
+  // redirect on the way was permanent and the origin is another. The URL
+  // without credentials; empty otherwise.
+  std::string MovedTo;
 };
 
 // A result that failed with the socket's code and its text, the reason
@@ -65,12 +74,20 @@ struct THttpGetOptions {
   // Where the host is looked up; null: the system, on the requesting
   // thread, for each request.
   THostResolver* Resolver = nullptr;
+  // The proxies to take; none by default.
+  TProxySettings Proxy;
+  // Sent as Authorization Basic when User is not empty, to the URL's host
+  // only: a redirect to another host does not get them.
+  std::string User;
+  std::string Password;
 };
 
 // One GET with a fresh client: on Ok the body's lines replace `lines`; on
-// failure the list is left as it was. A UTF-8 byte order mark in front of
-// the body is not part of its first line: a script saved with one sends it
-// before every answer, invisible wherever the line is shown.
+// failure the list is left as it was. Redirects to the same path and query
+// elsewhere are followed (at most kMaxRedirects, all within the request's
+// time-out); others stand as answers of their own. A UTF-8 byte order mark
+// in front of the body is not part of its first line: a script saved with
+// one sends it before every answer, invisible wherever the line is shown.
 THttpGetResult HttpGetLines(const std::string& url, TStringList& lines, const THttpGetOptions& options);
 // The longest first line HttpGetFirstLine keeps: far more than any date or
 // report shows, and little enough that many answers waiting cost nothing.

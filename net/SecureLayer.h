@@ -29,6 +29,8 @@ public:
   virtual int WaitingData();
 
   bool SSLEnabled() const noexcept { return enabled_; }
+  // 0, -1 for a failure without a socket code, or the socket code of the
+  // failure (a refused certificate, a time-out, a stop...).
   int LastError() const noexcept { return lastError_; }
   const std::string& LastErrorDesc() const noexcept { return lastErrorDesc_; }
 
@@ -37,6 +39,13 @@ public:
       PFXfile, TrustCertificateFile, TrustCertificate, CertCA, CertCAFile, SSHChannelType, SSHChannelArg1,
       SSHChannelArg2;
   bool VerifyCert = false;
+  // The host the server's certificate must name: a DNS name (sent as the
+  // server name too) or an IP address.
+  std::string SNIHost;
+  // The longest single wait of a read in milliseconds (-1: no limit), set
+  // by the socket before each read; the handshake's waits take the
+  // socket's connect time-out and the writes' its send time-out.
+  int WaitTimeout = -1;
 
 protected:
   void NotCompiled();

@@ -65,6 +65,11 @@ constexpr WsaText kErrorTexts[] = {
     {11002, "Non authoritative - host not found"},
     {11003, "Non recoverable error"},
     {11004, "Valid name, no data record of requested type"},
+    {12000, "the secure connection failed"},
+    {12001, "the service's certificate was refused"},
+    {12002, "the answer was cut short: the secure connection ended without its close notice"},
+    {12003, "the proxy refused the tunnel"},
+    {12004, "the redirect was not followed"},
 };
 
 } // namespace

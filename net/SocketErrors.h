@@ -24,6 +24,14 @@ constexpr int HostNotFound = 11001;
 constexpr int TryAgain = 11002;
 constexpr int NoRecovery = 11003;
 constexpr int NoData = 11004;
+// The secure layer's, the tunnel's and the redirects' own failures: no
+// system code says them, and a caller must tell them apart (a refused
+// certificate is refused again on every try).
+constexpr int SecureFailed = 12000;       // the secure session could not be set up or broke down
+constexpr int CertificateRefused = 12001; // the server's certificate did not pass the check
+constexpr int SecureCutShort = 12002;     // the connection ended without the secure layer's close notice
+constexpr int TunnelRefused = 12003;      // the proxy did not open the tunnel
+constexpr int RedirectRefused = 12004;    // a redirect that is never followed, or too many of them
 } // namespace WsaError
 
 class ESocketError : public Exception {

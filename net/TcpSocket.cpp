@@ -21,8 +21,13 @@ TTCPBlockSocket::~TTCPBlockSocket() {
 }
 
 void TTCPBlockSocket::ConnectTo(const std::string& host, const std::string& port) {
-  if (!SocksIP.empty() || !HTTPTunnelIP.empty()) {
-    // Connecting through a SOCKS server or an HTTP tunnel is not offered.
+  if (!HTTPTunnelIP.empty()) {
+    ConnectThroughTunnel(host, port);
+    if (lastError_ == 0 && OnAfterConnect) OnAfterConnect(*this);
+    return;
+  }
+  if (!SocksIP.empty()) {
+    // Connecting through a SOCKS server is not offered.
     ClearLastError();
     lastError_ = ErrnoToWsaError(EOPNOTSUPP);
     ReportError();
@@ -46,7 +51,7 @@ void TTCPBlockSocket::CloseConnection() {
 
 void TTCPBlockSocket::StartSecureLayer() {
   ClearLastError();
-  if (!ssl_->Connect()) lastError_ = WsaError::SystemNotReady;
+  if (!ssl_->Connect()) lastError_ = SecureLayerCode();
   ReportError();
 }
 
@@ -54,7 +59,7 @@ int TTCPBlockSocket::SendBytes(const void* buffer, int length) {
   if (!ssl_->SSLEnabled()) return TBlockSocket::SendBytes(buffer, length);
   return SendPieces(buffer, length, [this](const char* piece, int n, int& error) -> long {
     const int result = ssl_->SendBuffer(piece, n);
-    error = ssl_->LastError() != 0 ? WsaError::SystemNotReady : 0;
+    error = ssl_->LastError() != 0 ? SecureLayerCode() : 0;
     return error != 0 ? -1 : result;
   });
 }
@@ -64,7 +69,7 @@ int TTCPBlockSocket::ReceiveBytes(void* buffer, int length) {
   if (StopRequested()) return 0;
   const int result = ssl_->RecvBuffer(buffer, length);
   if (ssl_->LastError() != 0) {
-    lastError_ = WsaError::SystemNotReady;
+    lastError_ = SecureLayerCode();
     ReportError();
     return -1;
   }
@@ -72,6 +77,18 @@ int TTCPBlockSocket::ReceiveBytes(void* buffer, int length) {
 }
 
 bool TTCPBlockSocket::ReadsSystemDirectly() const noexcept { return !ssl_->SSLEnabled(); }
+
+int TTCPBlockSocket::SecureLayerCode() const noexcept {
+  return ssl_->LastError() > 0 ? ssl_->LastError() : WsaError::SystemNotReady;
+}
+
+void TTCPBlockSocket::ReceivePendingPacket(int timeout, std::string& packet) {
+  // A TLS record is at most 16 KiB: one read hands out at most one.
+  thread_local char buffer[16384];
+  ssl_->WaitTimeout = timeout;
+  const int got = ReceiveBytes(buffer, sizeof buffer);
+  if (got > 0) packet.assign(buffer, static_cast<size_t>(got));
+}
 
 int TTCPBlockSocket::PendingBytes() {
   if (ssl_->SSLEnabled() && socket_ != -1) {
@@ -82,7 +99,8 @@ int TTCPBlockSocket::PendingBytes() {
 }
 
 std::string TTCPBlockSocket::GetErrorDescEx() {
-  if (lastError_ == WsaError::SystemNotReady && ssl_->LastError() != 0) return ssl_->LastErrorDesc();
+  if (ssl_->LastError() != 0 && lastError_ == SecureLayerCode() && !ssl_->LastErrorDesc().empty())
+    return ssl_->LastErrorDesc();
   return TBlockSocket::GetErrorDescEx();
 }
 

@@ -53,7 +53,13 @@ std::string OrderQueryValue(const std::string& order) {
 }
 
 std::string OrderUrl(const std::string& serviceHost, const std::string& order) {
-  return "http://" + serviceHost + kOrderPath + OrderQueryValue(order);
+  const bool hasScheme = serviceHost.find("://") != std::string::npos;
+  return (hasScheme ? serviceHost : "http://" + serviceHost) + kOrderPath + OrderQueryValue(order);
+}
+
+std::string ServiceOfOrderUrl(const std::string& url) {
+  const size_t path = url.find(kOrderPath);
+  return path == std::string::npos ? std::string() : url.substr(0, path);
 }
 
 } // namespace od

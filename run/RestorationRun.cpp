@@ -143,9 +143,9 @@ void TRestorationRun::Walk() {
                              view_.Waiting();
                              return !ProcessStopRequested();
                            }};
+  THttpGetOptions options = ServiceAccess();
   // The service's host is looked up once for the run, not once a request.
   THostResolver resolver;
-  THttpGetOptions options;
   options.Resolver = &resolver;
   if (settings_.AnswerTimeout > 0) options.Timeouts = THttpTimeouts::AnswerWithin(settings_.AnswerTimeout);
   TRetries retries(settings_.Retry, ReadsAsSendDate);
@@ -236,6 +236,7 @@ void TRestorationRun::Ask(TOrderAnswer& answer, const std::string& order, TOrder
   if (result.Ok) answer.Lines = std::move(got.Lines);
   answer.Order = order;
   answer.Refused = result.Ok && result.ResultCode != 0 && (result.ResultCode < 200 || result.ResultCode > 299);
+  NoteServiceWide(result);
   if (!result.Ok) {
     const bool stopped = result.Failure == THttpFailure::Stopped && ProcessStopRequested();
     answer.Unusable = TGoodsLineOutcome::Kept(stopped ? TKeptReason::Stopped : TKeptReason::RequestFailed,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/HttpGet.h"
 #include "run/RunComponents.h"
 #include "run/RunReport.h"
 #include "run/RunSettings.h"
@@ -47,6 +48,11 @@ private:
   void ServeEvents();
   TGoodsLineOutcome RestoreGoodsLine(const TListedLine& line, TOrderAnswer& answer, TOrderRequests& requests);
   void Ask(TOrderAnswer& answer, const std::string& order, TOrderRequests& requests);
+  // How requests reach the service (ServiceAccess.cpp): the secure layer
+  // made ready, the proxies and the service's credentials.
+  THttpGetOptions ServiceAccess() const;
+  // What an answer says about the whole service rather than its order.
+  void NoteServiceWide(const THttpGetResult& result);
   TGoodsLineOutcome Write(const TListedLine& line, const TOrderAnswer& answer);
   [[noreturn]] void CountRestOfOrder(TListedLines& lines, const TGoodsLineOutcome& outcome);
   // Ends the run on a failure outside a goods line: reported, then shown.

@@ -157,6 +157,12 @@ void TRunReport::FlushOrder() {
     notAskedSaid_ = true;
     return;
   }
+  if (orderKept_ == orderLines_ && orderFirstKept_.Reason == TKeptReason::RequestFailed)
+    for (auto& [text, orders] : serviceWide_)
+      if (text == orderFirstKept_.Text) {
+        ++orders;
+        return;
+      }
   std::string line = std::string(kPrefix) + (withoutOrder_ ? std::string() : "order " + ReportText(order_, 40) + ": ");
   line += orderKept_ == orderLines_ ? GoodsLineCount(orderKept_)
                                     : std::to_string(orderKept_) + " of " + GoodsLineCount(orderLines_);
@@ -180,11 +186,40 @@ void TRunReport::FlushOrder() {
   sink_(line);
 }
 
+void TRunReport::ServiceWide(const std::string& text) {
+  for (const auto& known : serviceWide_)
+    if (known.first == text) return;
+  serviceWide_.emplace_back(text, 0);
+}
+
+void TRunReport::ServiceMoved(const std::string& service) {
+  for (auto& [known, orders] : moves_)
+    if (known == service) {
+      ++orders;
+      return;
+    }
+  moves_.emplace_back(service, 1);
+}
+
+void TRunReport::FlushServiceNotes() {
+  for (auto& [text, orders] : serviceWide_)
+    if (orders > 0)
+      sink_(std::string(kPrefix) + std::to_string(orders) + (orders == 1 ? " order" : " orders") +
+            " kept every goods line, request failed: " + ServiceReportText(text, 400));
+  for (const auto& [service, orders] : moves_)
+    sink_(std::string(kPrefix) + "the order service has moved for good to " + ServiceReportText(service, 400) + " (" +
+          std::to_string(orders) + (orders == 1 ? " order was" : " orders were") + " answered there); give --service " +
+          ServiceReportText(service, 400) + " next time");
+  serviceWide_.clear();
+  moves_.clear();
+}
+
 void TRunReport::Finish(bool dryRun) {
   FlushOrder();
   FlushLocaleHint();
   FlushEmptyFirstLineHint();
   FlushRetryNotes();
+  FlushServiceNotes();
   sink_(Summary(dryRun));
 }
 
@@ -192,6 +227,7 @@ void TRunReport::Stopped(const std::string& message) {
   FlushOrder();
   FlushLocaleHint();
   FlushRetryNotes();
+  FlushServiceNotes();
   sink_(std::string(kPrefix) + "stopped before the commit after " + GoodsLineCount(goodsLines_) +
         ", nothing saved: " + ReportText(message, kReportMessageLimit));
 }

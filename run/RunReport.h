@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace od {
@@ -71,6 +72,13 @@ public:
   // own, so that no reason is folded into a neighbouring order's.
   void GoodsLine(const std::string* order, const TGoodsLineOutcome& outcome);
 
+  // A failure of the whole service rather than of one order (a refused
+  // certificate, a refused tunnel): the orders it ends get no line each;
+  // the report says it once, with how many orders it hit.
+  void ServiceWide(const std::string& text);
+  // The service answered from service, where it has moved for good.
+  void ServiceMoved(const std::string& service);
+
   // Writes the last order's line and the summary.
   void Finish(bool dryRun);
   // The run stopped before its commit with this message.
@@ -102,6 +110,8 @@ private:
   void FlushEmptyFirstLineHint();
   void FlushRetryNotes();
 
+  void FlushServiceNotes();
+
   TSink sink_;
   std::string listFile_;
   // The first answer that looked like a date and did not read as one.
@@ -127,6 +137,10 @@ private:
   std::int64_t orderLines_ = 0;
   std::int64_t orderKept_ = 0;
   TGoodsLineOutcome orderFirstKept_;
+  // Service-wide failures and moves, in the order they came, with the
+  // number of orders each hit.
+  std::vector<std::pair<std::string, std::int64_t>> serviceWide_;
+  std::vector<std::pair<std::string, std::int64_t>> moves_;
 };
 
 // Whether a parsed send date names a day: a time alone parses as that time

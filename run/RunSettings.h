@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "net/Proxy.h"
+
 namespace od {
 
 // What the restoration run works with: the connection, the three statements,
@@ -20,8 +22,20 @@ struct TRunSettings {
   std::vector<std::string> SQLCount;
   std::vector<std::string> SQLListZakaz;
   std::vector<std::string> SQLUpdateID;
-  // Host (with optional ":port") of the order web service.
+  // The order web service: HOST[:PORT] (plain http), or a URL
+  // http[s]://HOST[:PORT][/PREFIX] without its user and password.
   std::string ServiceHost;
+  // The user and password of the service's URL, sent as Authorization
+  // Basic; never shown.
+  std::string ServiceUser;
+  std::string ServicePassword;
+  // The only certificates trusted for the service (PEM); empty: the
+  // system's trust store.
+  std::string CaFile;
+  // The proxies: the environment's, or --proxy and --noproxy in its place.
+  TProxySettings Proxy;
+  bool ProxyGiven = false;
+  bool NoProxyGiven = false;
   // Up to this many requests to the order service at once, ahead of the
   // walk. 1: one at a time, on the run's own thread, each when its order's
   // first goods line is reached.

@@ -4,6 +4,7 @@
 // the final box says, and how the program ends.
 #include "tests/app/support/AppTestSupport.h"
 #include "tests/db/support/TestDatabase.h"
+#include "tests/net/TlsServers.h"
 #include "text/Cp1251.h"
 #include "window/Program.h"
 
@@ -478,6 +479,45 @@ private slots:
     for (int key = 1; key <= 3; ++key)
       expected[key] = written.contains(QString::number(key)) ? "2024-03-05 14:07:09.000" : kOldDate;
     QCOMPARE(SendDates(db), expected);
+  }
+
+  // The service over https through stunnel: checked against --ca-file, or
+  // refused by the system's store, which does not know the test's CA; a
+  // refused certificate is one line for all the orders it hit.
+  void httpsService_data() {
+    QTest::addColumn<bool>("caFile");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("report");
+    QTest::newRow("verified against --ca-file")
+        << true << kExitCommitted
+        << QStringList{"orderdates: updated 3 of 3 goods lines; kept: request failed 0, answer without a date 0, "
+                       "update refused 0"};
+    QTest::newRow("unknown issuer: one line for every order")
+        << false << kExitPartly
+        << QStringList{"orderdates: 2 orders kept every goods line, request failed: the service's certificate was "
+                       "refused: it is issued by an unknown authority (neither in the system's trust store nor in "
+                       "--ca-file)",
+                       "orderdates: updated 0 of 3 goods lines; kept: request failed 3, answer without a date 0, "
+                       "update refused 0"};
+  }
+  void httpsService() {
+    QFETCH(bool, caFile);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, report);
+    test::TestDatabase db("https");
+    CreateOrderSchema(db);
+    InsertGoods(db, {{1, 5}, {2, 5}, {3, 7}});
+    demo::TOrderService service(ScriptedHandler({{"5", "05.03.2024 14:07:09\r\n"}, {"7", "05.03.2024 14:07:09\r\n"}}));
+    test::TestPki pki;
+    pki.Make("service", "IP:127.0.0.1");
+    const std::string host = service.Host();
+    test::StunnelFront front(pki, "service", std::stoi(host.substr(host.rfind(':') + 1)));
+    TRunOptions options;
+    options.Home = NewHome("https");
+    if (caFile) options.Extra = QStringList{"--ca-file", QString::fromStdString(pki.CaFile())};
+    const TFinished finished = RunProgram(db.Path(), "https://127.0.0.1:" + front.PortText(), options);
+    QCOMPARE(finished.ExitCode, exitCode);
+    QCOMPARE(finished.Report, report);
   }
 
   // The final message is up, so the run has committed: a termination signal

@@ -39,7 +39,10 @@ THostResolver::TLookup Loopback(std::shared_ptr<std::atomic<int>> calls) {
 THttpGetResult Get(const std::string& url, THostResolver& resolver, const THttpWaitHook* hook = nullptr,
                    std::int32_t timeout = 30000) {
   TStringList lines;
-  THttpGetOptions options{THttpTimeouts::AnswerWithin(timeout), hook, &resolver};
+  THttpGetOptions options;
+  options.Timeouts = THttpTimeouts::AnswerWithin(timeout);
+  options.Hook = hook;
+  options.Resolver = &resolver;
   return HttpGetFirstLine(url, lines, options);
 }
 

@@ -181,7 +181,11 @@ private:
   std::vector<std::thread> handlers_; // only the acceptor adds, only the destructor joins after it
 };
 
-THttpGetOptions Options() { return THttpGetOptions{THttpTimeouts::AnswerWithin(30000), nullptr}; }
+THttpGetOptions Options(std::int32_t answerWithin = 30000) {
+  THttpGetOptions options;
+  options.Timeouts = THttpTimeouts::AnswerWithin(answerWithin);
+  return options;
+}
 
 std::string OrderPath(std::size_t order) { return "/orders/" + std::to_string(order); }
 
@@ -325,7 +329,7 @@ TEST(HttpGetPool, TakeEndsWhenItsHookSaysSo) {
 TEST(HttpGetPool, AStopEndsRequestsWhoseBodiesKeepTrickling) {
   constexpr int kWorkers = 4;
   TOrderServer server([](std::size_t, const std::string&, const TServerCounts&) { return true; }, true);
-  auto pool = std::make_unique<THttpGetPool>(kWorkers, THttpGetOptions{THttpTimeouts::AnswerWithin(60000), nullptr});
+  auto pool = std::make_unique<THttpGetPool>(kWorkers, Options(60000));
   for (std::size_t order = 0; order < kWorkers; ++order) pool->Submit(server.Url(OrderPath(order)));
   ASSERT_TRUE(server.WaitArrived(kWorkers));
 
