@@ -8,6 +8,7 @@
 #include "net/HttpClient.h"
 #include "run/ErrorText.h"
 #include "run/ExitStatus.h"
+#include "run/GoodsLineWriter.h"
 #include "run/LookAhead.h"
 #include "run/OrderUrl.h"
 #include "text/Cp1251.h"
@@ -15,6 +16,7 @@
 #include "text/StringList.h"
 #include "text/SystemText.h"
 
+#include <exception>
 #include <optional>
 
 namespace od {
@@ -31,6 +33,28 @@ template <typename Step> std::optional<TGoodsLineOutcome> DatabaseStep(Step&& st
     return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, CurrentExceptionMessage());
   }
 }
+
+// Lends the walk's writer to the run's steps while the walk runs. A walk that
+// stops still reports the goods lines walked before the stop as it would
+// have one at a time; nothing is committed all the same.
+class TLentWriter {
+public:
+  TLentWriter(TGoodsLineWriter& writer, TGoodsLineWriter*& lent) : writer_(writer), lent_(lent) { lent_ = &writer; }
+  ~TLentWriter() {
+    lent_ = nullptr;
+    if (std::uncaught_exceptions() == 0) return;
+    try {
+      writer_.Flush();
+    } catch (...) {
+    }
+  }
+  TLentWriter(const TLentWriter&) = delete;
+  TLentWriter& operator=(const TLentWriter&) = delete;
+
+private:
+  TGoodsLineWriter& writer_;
+  TGoodsLineWriter*& lent_;
+};
 
 } // namespace
 
@@ -125,6 +149,9 @@ void TRestorationRun::Walk() {
       settings_.Parallel, options, [this](const std::string& order) { return OrderUrl(settings_.ServiceHost, order); },
       hook);
   TListedLines lines(*c_.SQLListZakaz, requests);
+  TGoodsLineWriter writer(*c_.SQLUpdateID, report_, settings_.Batch);
+  const TLentWriter lent(writer, writer_);
+  writer.Start();
   TOrderAnswer answer;
   while (!lines.AtEnd()) {
     view_.StepBar();
@@ -134,10 +161,11 @@ void TRestorationRun::Walk() {
     c_.SQLUpdateID->Close();
     const TListedLine& line = lines.Current();
     const TGoodsLineOutcome outcome = RestoreGoodsLine(line, answer, requests);
-    report_.GoodsLine(line.OrderRead ? &line.Order : nullptr, outcome);
+    writer.GoodsLine(line.OrderRead ? &line.Order : nullptr, outcome);
     if (outcome.Reason == TKeptReason::Stopped && !outcome.Updated) CountRestOfOrder(lines, outcome);
     lines.Advance();
   }
+  writer.Flush();
   Finish();
 }
 
@@ -147,7 +175,7 @@ void TRestorationRun::CountRestOfOrder(TListedLines& lines, const TGoodsLineOutc
   const std::string order = lines.Current().Order;
   lines.Advance();
   while (!lines.AtEnd() && lines.Current().OrderRead && lines.Current().Order == order) {
-    report_.GoodsLine(&order, outcome);
+    writer_->GoodsLine(&order, outcome);
     lines.Advance();
   }
   throw EAbort();
@@ -225,7 +253,7 @@ TGoodsLineOutcome TRestorationRun::Write(const TListedLine& line, const TOrderAn
         c_.SQLUpdateID->ParameterByName("DATA_TIME_SEND").SetAsDateTime(sent);
         static const std::string orderWord = Cp("Заказ ");
         view_.SetStatusText(orderWord + answer.Order + " - " + answer.DateText);
-        c_.SQLUpdateID->ExecQuery();
+        writer_->Execute();
       }))
     return *refused;
   return TGoodsLineOutcome::Written();

@@ -61,6 +61,9 @@ public:
   void Finish(bool dryRun);
   // The run stopped before its commit with this message.
   void Stopped(const std::string& message);
+  // A line of its own about how the run goes, UTF-8, before the first goods
+  // line.
+  void Note(const std::string& utf8Text);
 
   std::int64_t GoodsLines() const noexcept { return goodsLines_; }
   std::int64_t UpdatedLines() const noexcept { return updated_; }

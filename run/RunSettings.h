@@ -29,6 +29,9 @@ struct TRunSettings {
   // The longest wait for one answer of the service, in milliseconds; 0 keeps
   // the client's own bounds (90 s a wait, two minutes a request).
   std::int32_t AnswerTimeout = 0;
+  // Up to this many goods lines' UPDATEs go to the database in one round
+  // trip. 1: one UPDATE a goods line.
+  int Batch = 1;
   // The run ends with a rollback instead of its commit: a preview of what it
   // would change.
   bool DryRun = false;
