@@ -324,5 +324,23 @@ TEST_F(GoodsLineWriterTest, ARunStoppedWithABlockPendingSavesNothingAndReportsAs
                                   "event handler failed");
 }
 
+TEST_F(GoodsLineWriterTest, ABlockTooLargeForTheServerIsMadeSmaller) {
+  // One statement names at most 256 tables: 1000 UPDATEs are too many.
+  const TBatchCase c{"Large", 3, {kTable, Goods(1, 600, 9), Goods(601, 1300, 21)}};
+  for (const bool onServer : {false, true}) {
+    const TOutcome alone = Run(c, Options(1, 1, onServer));
+    std::int64_t updates = -1;
+    int blockPrepares = 0;
+    TFbCustomQuery::SetPrepareMonitor([&](const TFbCustomQuery& query, const std::string&) {
+      if (query.Name() == "Form2.SQLUpdateIDBatch") ++blockPrepares;
+    });
+    EXPECT_EQ(Run(c, Options(1000, 1, onServer), &updates), alone);
+    TFbCustomQuery::SetPrepareMonitor({});
+    EXPECT_EQ(updates, 0);
+    // Prepared once, at the size the server took.
+    EXPECT_EQ(blockPrepares, 1);
+  }
+}
+
 } // namespace
 } // namespace od
