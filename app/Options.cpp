@@ -16,6 +16,7 @@ namespace od {
 namespace {
 
 constexpr int kMaxParallel = 64;
+constexpr int kMaxBatch = 1000;
 constexpr int kMaxRetry = 10;
 // More silent orders than this in a row are not worth waiting for.
 constexpr int kMaxGiveUpAfter = 100000;
@@ -77,6 +78,12 @@ std::optional<std::string> TakeOnlyMissing(TStartup& startup, const std::string&
 std::optional<std::string> TakeParallel(TStartup& startup, const std::string& value) {
   if (!ReadWholeNumber(value, 1, kMaxParallel, startup.Settings.Parallel))
     return Wants("parallel", "a number from 1 to " + std::to_string(kMaxParallel), value);
+  return std::nullopt;
+}
+
+std::optional<std::string> TakeBatch(TStartup& startup, const std::string& value) {
+  if (!ReadWholeNumber(value, 1, kMaxBatch, startup.Settings.Batch))
+    return Wants("batch", "a number from 1 to " + std::to_string(kMaxBatch), value);
   return std::nullopt;
 }
 
@@ -173,6 +180,11 @@ constexpr std::array kOptions{
             "1 by default): for a service far away, 4 to 8; it puts\n"
             "up to N times the load on the service",
             nullptr, TakeParallel},
+    TOption{"batch", "N",
+            "send the UPDATEs of up to N goods lines to the database\n"
+            "in one round trip (1 to 1000; 1 by default): for a\n"
+            "database across a network, 256",
+            nullptr, TakeBatch},
     TOption{"timeout", "SECONDS",
             "the longest wait for one answer of the service (by\n"
             "default 90 s a wait, two minutes a request)",

@@ -10,6 +10,7 @@
 #include "run/AnswerReason.h"
 #include "run/ErrorText.h"
 #include "run/ExitStatus.h"
+#include "run/GoodsLineWriter.h"
 #include "run/LookAhead.h"
 #include "run/OrderUrl.h"
 #include "run/Retry.h"
@@ -19,6 +20,7 @@
 #include "text/SystemText.h"
 
 #include <cmath>
+#include <exception>
 #include <optional>
 
 namespace od {
@@ -52,6 +54,28 @@ template <typename Step> std::optional<TGoodsLineOutcome> DatabaseStep(Step&& st
     return TGoodsLineOutcome::Kept(TKeptReason::UpdateRefused, CurrentExceptionMessage());
   }
 }
+
+// Lends the walk's writer to the run's steps while the walk runs. A walk that
+// stops still reports the goods lines walked before the stop as it would
+// have one at a time; nothing is committed all the same.
+class TLentWriter {
+public:
+  TLentWriter(TGoodsLineWriter& writer, TGoodsLineWriter*& lent) : writer_(writer), lent_(lent) { lent_ = &writer; }
+  ~TLentWriter() {
+    lent_ = nullptr;
+    if (std::uncaught_exceptions() == 0) return;
+    try {
+      writer_.Flush();
+    } catch (...) {
+    }
+  }
+  TLentWriter(const TLentWriter&) = delete;
+  TLentWriter& operator=(const TLentWriter&) = delete;
+
+private:
+  TGoodsLineWriter& writer_;
+  TGoodsLineWriter*& lent_;
+};
 
 } // namespace
 
@@ -157,6 +181,9 @@ void TRestorationRun::Walk() {
       },
       hook, settings_.GiveUpAfter);
   TListedLines lines(*c_.SQLListZakaz, requests);
+  TGoodsLineWriter writer(*c_.SQLUpdateID, report_, settings_.Batch);
+  const TLentWriter lent(writer, writer_);
+  writer.Start();
   TOrderAnswer answer;
   while (!lines.AtEnd()) {
     view_.StepBar();
@@ -166,10 +193,11 @@ void TRestorationRun::Walk() {
     c_.SQLUpdateID->Close();
     const TListedLine& line = lines.Current();
     const TGoodsLineOutcome outcome = RestoreGoodsLine(line, answer, requests);
-    report_.GoodsLine(line.OrderRead ? &line.Order : nullptr, outcome);
+    writer.GoodsLine(line.OrderRead ? &line.Order : nullptr, outcome);
     if (outcome.Reason == TKeptReason::Stopped && !outcome.Updated) CountRestOfOrder(lines, outcome);
     lines.Advance();
   }
+  writer.Flush();
   requests.Close();
   report_.SetRetryNotes(retries.AnsweredOnRetry(), retries.BudgetSpent());
   Finish();
@@ -181,7 +209,7 @@ void TRestorationRun::CountRestOfOrder(TListedLines& lines, const TGoodsLineOutc
   const std::string order = lines.Current().Order;
   lines.Advance();
   while (!lines.AtEnd() && lines.Current().OrderRead && lines.Current().Order == order) {
-    report_.GoodsLine(&order, outcome);
+    writer_->GoodsLine(&order, outcome);
     lines.Advance();
   }
   throw EAbort();
@@ -276,7 +304,7 @@ TGoodsLineOutcome TRestorationRun::Write(const TListedLine& line, const TOrderAn
         c_.SQLUpdateID->ParameterByName("DATA_TIME_SEND").SetAsDateTime(sent);
         static const std::string orderWord = Cp("Заказ ");
         view_.SetStatusText(orderWord + answer.Order + " - " + answer.DateText);
-        c_.SQLUpdateID->ExecQuery();
+        writer_->Execute();
       }))
     return *refused;
   TGoodsLineOutcome written = TGoodsLineOutcome::Written();

@@ -11,6 +11,7 @@
 
 namespace od {
 
+class TGoodsLineWriter;
 class TListedLines;
 class TOrderRequests;
 struct TListedLine;
@@ -64,6 +65,8 @@ private:
   IRunView& view_;
   TRunReport report_;
   TRunState state_ = TRunState::Waiting;
+  // The walk's write side, while the walk runs.
+  TGoodsLineWriter* writer_ = nullptr;
 };
 
 } // namespace od

@@ -232,6 +232,8 @@ void TRunReport::Stopped(const std::string& message) {
         ", nothing saved: " + ReportText(message, kReportMessageLimit));
 }
 
+void TRunReport::Note(const std::string& utf8Text) { sink_(std::string(kPrefix) + utf8Text); }
+
 void TRunReport::FlushLocaleHint() {
   // Answers written in another locale's date form fail one by one, each
   // with a line of its own that does not say why; the cause is said once.

@@ -90,6 +90,10 @@ public:
     retriesGivenUp_ = givenUp;
   }
 
+  // A line of its own about how the run goes, UTF-8, before the first goods
+  // line.
+  void Note(const std::string& utf8Text);
+
   std::int64_t GoodsLines() const noexcept { return goodsLines_; }
   std::int64_t UpdatedLines() const noexcept { return updated_; }
   std::int64_t Kept(TKeptReason reason) const noexcept { return kept_[static_cast<size_t>(reason)]; }

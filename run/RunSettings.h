@@ -49,6 +49,9 @@ struct TRunSettings {
   // After this many orders in a row without any answer the service is given
   // up on and no more orders are asked (0: never).
   int GiveUpAfter = 10;
+  // Up to this many goods lines' UPDATEs go to the database in one round
+  // trip. 1: one UPDATE a goods line.
+  int Batch = 1;
   // The run ends with a rollback instead of its commit: a preview of what it
   // would change.
   bool DryRun = false;

@@ -406,6 +406,10 @@ private slots:
         << "orderdates: option '--proxy' wants [http://][USER:PASSWORD@]HOST[:PORT], not "
            "'socks5://***@p.lan:1080'" +
                see;
+
+    QTest::newRow("batch out of range") << QStringList{"--batch", "1001"} << kUnset << kExitBadOption << QString()
+                                        << "orderdates: option '--batch' wants a number from 1 to 1000, not '1001'" +
+                                               see;
     QTest::newRow("option given twice") << QStringList{"--user", "A", "--user", "B"} << kUnset << kExitBadOption
                                         << QString() << "orderdates: option '--user' given twice" + see;
     QTest::newRow("value for a switch") << QStringList{"--dry-run=yes"} << kUnset << kExitBadOption << QString()
