@@ -75,16 +75,19 @@ std::optional<std::string> TakeOnlyMissing(TStartup& startup, const std::string&
   return std::nullopt;
 }
 
+// A whole number from `least` to `most` into `target`.
+std::optional<std::string> TakeWholeNumber(std::string_view name, const std::string& value, int least, int most,
+                                           int& target) {
+  if (ReadWholeNumber(value, least, most, target)) return std::nullopt;
+  return Wants(name, "a number from " + std::to_string(least) + " to " + std::to_string(most), value);
+}
+
 std::optional<std::string> TakeParallel(TStartup& startup, const std::string& value) {
-  if (!ReadWholeNumber(value, 1, kMaxParallel, startup.Settings.Parallel))
-    return Wants("parallel", "a number from 1 to " + std::to_string(kMaxParallel), value);
-  return std::nullopt;
+  return TakeWholeNumber("parallel", value, 1, kMaxParallel, startup.Settings.Parallel);
 }
 
 std::optional<std::string> TakeBatch(TStartup& startup, const std::string& value) {
-  if (!ReadWholeNumber(value, 1, kMaxBatch, startup.Settings.Batch))
-    return Wants("batch", "a number from 1 to " + std::to_string(kMaxBatch), value);
-  return std::nullopt;
+  return TakeWholeNumber("batch", value, 1, kMaxBatch, startup.Settings.Batch);
 }
 
 std::optional<std::string> TakeTimeout(TStartup& startup, const std::string& value) {
@@ -96,15 +99,11 @@ std::optional<std::string> TakeTimeout(TStartup& startup, const std::string& val
 }
 
 std::optional<std::string> TakeRetry(TStartup& startup, const std::string& value) {
-  if (!ReadWholeNumber(value, 0, kMaxRetry, startup.Settings.Retry))
-    return Wants("retry", "a number from 0 to " + std::to_string(kMaxRetry), value);
-  return std::nullopt;
+  return TakeWholeNumber("retry", value, 0, kMaxRetry, startup.Settings.Retry);
 }
 
 std::optional<std::string> TakeGiveUpAfter(TStartup& startup, const std::string& value) {
-  if (!ReadWholeNumber(value, 0, kMaxGiveUpAfter, startup.Settings.GiveUpAfter))
-    return Wants("give-up-after", "a number from 0 to " + std::to_string(kMaxGiveUpAfter), value);
-  return std::nullopt;
+  return TakeWholeNumber("give-up-after", value, 0, kMaxGiveUpAfter, startup.Settings.GiveUpAfter);
 }
 
 std::optional<std::string> TakeNoWindow(TStartup& startup, const std::string& /*value*/) {
