@@ -493,7 +493,7 @@ private slots:
         << QStringList{"orderdates: updated 3 of 3 goods lines; kept: request failed 0, answer without a date 0, "
                        "update refused 0"};
     QTest::newRow("unknown issuer: one line for every order")
-        << false << kExitPartly
+        << false << kExitNoneRestored
         << QStringList{"orderdates: 2 orders kept every goods line, request failed: the service's certificate was "
                        "refused: it is issued by an unknown authority (neither in the system's trust store nor in "
                        "--ca-file)",
